@@ -1,0 +1,62 @@
+#pragma once
+// Event objects with the semantics the design expects of the kernel events:
+// auto-reset (a wait that sees the signal consumes it) or manual-reset (stays
+// signalled until Reset), timed waits, and a wait on several at once. Each
+// event is an eventfd, so a wait may also include a device descriptor.
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+namespace platform {
+
+enum class ResetMode { Auto, Manual };
+
+// Result of a wait: the index of the event (or descriptor) that ended it, or
+// one of these values.
+inline constexpr int kWaitTimeout = -1;
+inline constexpr int kWaitFailed = -2;
+inline constexpr std::int64_t kInfinite = -1;
+
+class Event {
+public:
+    Event(ResetMode mode, bool initiallySignalled);
+    ~Event();
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+
+    // False when the eventfd could not be created; every operation then fails.
+    bool IsValid() const { return m_fd >= 0; }
+    bool Set();
+    bool Reset();
+    bool IsSignalled() const;
+
+    // True when the event was signalled within timeoutMs (kInfinite: no limit).
+    bool Wait(std::int64_t timeoutMs);
+
+    int Descriptor() const { return m_fd; }
+    ResetMode Mode() const { return m_mode; }
+
+private:
+    friend int WaitForAny(std::span<Event* const>, std::int64_t);
+    friend int WaitForAnyOrDescriptor(std::span<Event* const>, int, short, std::int64_t, short*);
+    bool TryConsume();
+    void Acquire() const { (void)m_generation.load(std::memory_order_acquire); }
+
+    int m_fd = -1;
+    ResetMode m_mode;
+    // Publishes what the setter wrote before Set to whoever sees the signal.
+    std::atomic<std::uint32_t> m_generation{0};
+};
+
+// Waits until one of the events is signalled; returns its index, the lowest
+// when several are (an auto-reset one is consumed), kWaitTimeout or kWaitFailed.
+int WaitForAny(std::span<Event* const> events, std::int64_t timeoutMs);
+
+// The same, with a device descriptor polled for `pollEvents` as the last
+// entry: its index is events.size(), and its revents are stored in *revents.
+int WaitForAnyOrDescriptor(std::span<Event* const> events, int fd, short pollEvents,
+                           std::int64_t timeoutMs, short* revents);
+
+}  // namespace platform

@@ -1,0 +1,83 @@
+#include "platform/read_only_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/system_error.h"
+
+namespace platform {
+
+ReadOnlyFile::~ReadOnlyFile() { Close(); }
+
+bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
+    Close();
+    auto fail = [&](FileErrorCause c) {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
+        if (cause) *cause = c;
+        return false;
+    };
+    if (path.empty()) return fail(FileErrorCause::BadPath);
+
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
+
+    // O_NONBLOCK: should the path turn into a pipe between stat and open, the
+    // open still returns at once, and the check below refuses it.
+    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (m_fd < 0) return fail(FileErrorCauseFromErrno(errno));
+    if (::fstat(m_fd, &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
+
+    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        return fail(errno == EWOULDBLOCK ? FileErrorCause::SharingViolation
+                                         : FileErrorCauseFromErrno(errno));
+    }
+    const int flags = ::fcntl(m_fd, F_GETFL);
+    if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (cause) *cause = FileErrorCause::None;
+    return true;
+}
+
+std::uint64_t ReadOnlyFile::Length() const {
+    struct stat st{};
+    if (m_fd < 0) throw FileError(FileErrorCause::InvalidFile, "file not open");
+    if (::fstat(m_fd, &st) != 0) {
+        const int err = errno;
+        throw FileError(FileErrorCauseFromErrno(err), SystemErrorText(err));
+    }
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
+std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
+    if (m_fd < 0) throw FileError(FileErrorCause::InvalidFile, "file not open");
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(m_fd, out + done, count - done);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            throw FileError(FileErrorCauseFromErrno(err), SystemErrorText(err));
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+void ReadOnlyFile::Close() {
+    if (m_fd >= 0) {
+        ::close(m_fd);  // closing also releases the lock
+        m_fd = -1;
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,47 @@
+#pragma once
+// A file opened for reading without sharing: the firmware image. Opening
+// reports a file-error cause; a read that fails outright throws FileError,
+// which the download treats as an unexpected failure.
+
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "platform/file_error.h"
+
+namespace platform {
+
+class FileError : public std::runtime_error {
+public:
+    FileError(FileErrorCause cause, const std::string& what)
+        : std::runtime_error(what), m_cause(cause) {}
+    FileErrorCause Cause() const { return m_cause; }
+
+private:
+    FileErrorCause m_cause;
+};
+
+class ReadOnlyFile {
+public:
+    ReadOnlyFile() = default;
+    ~ReadOnlyFile();
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+
+    // Opens an existing regular file and takes an exclusive lock on it, so
+    // that another program holding the lock makes the open fail with a sharing
+    // violation. Anything but a regular file is refused as access denied: a
+    // pipe or a device could block the reader forever.
+    bool Open(const std::string& path, FileErrorCause* cause);
+    bool IsOpen() const { return m_fd >= 0; }
+
+    std::uint64_t Length() const;             // throws FileError
+    std::size_t Read(void* buffer, std::size_t count);  // short only at the end; throws FileError
+    void Close();
+
+private:
+    int m_fd = -1;
+};
+
+}  // namespace platform

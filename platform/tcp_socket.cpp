@@ -1,0 +1,105 @@
+#include "platform/tcp_socket.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace platform {
+
+std::uint32_t HostToNetwork32(std::uint32_t value) { return htonl(value); }
+std::uint32_t NetworkToHost32(std::uint32_t value) { return ntohl(value); }
+
+SocketHandle CreateTcpSocket() {
+    return ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+}
+
+bool SetSocketNonBlocking(SocketHandle s, bool nonBlocking) {
+    const int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0) return false;
+    const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
+    return ::fcntl(s, F_SETFL, wanted) == 0;
+}
+
+int StartConnect(SocketHandle s, std::uint32_t addressNetworkOrder, std::uint16_t port) {
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr.s_addr = addressNetworkOrder;
+    return ::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+}
+
+int SelectWritable(SocketHandle s, long seconds, long microseconds) {
+    if (seconds < 0 || microseconds < 0) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (s >= 0 && s < FD_SETSIZE) {
+        fd_set writable;
+        FD_ZERO(&writable);
+        FD_SET(s, &writable);
+        timeval limit{seconds, microseconds};
+        int n;
+        do {
+            n = ::select(s + 1, nullptr, &writable, nullptr, &limit);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    }
+    // select cannot watch a descriptor beyond FD_SETSIZE.
+    pollfd p{s, POLLOUT, 0};
+    const long long ms = seconds * 1000LL + (microseconds + 999) / 1000;
+    int n;
+    do {
+        n = ::poll(&p, 1, static_cast<int>(ms > 0x7fffffff ? 0x7fffffff : ms));
+    } while (n < 0 && errno == EINTR);
+    return n > 0 && (p.revents & (POLLOUT | POLLERR | POLLHUP)) ? 1 : n;
+}
+
+bool ConnectSucceeded(SocketHandle s) {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
+    return error == 0;
+}
+
+namespace {
+bool SetTimeout(SocketHandle s, int option, std::uint32_t milliseconds) {
+    timeval limit{static_cast<time_t>(milliseconds / 1000),
+                  static_cast<suseconds_t>((milliseconds % 1000) * 1000)};
+    return ::setsockopt(s, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+}
+}  // namespace
+
+bool SetReceiveTimeout(SocketHandle s, std::uint32_t milliseconds) {
+    return SetTimeout(s, SO_RCVTIMEO, milliseconds);
+}
+
+bool SetSendTimeout(SocketHandle s, std::uint32_t milliseconds) {
+    return SetTimeout(s, SO_SNDTIMEO, milliseconds);
+}
+
+long SendBytes(SocketHandle s, const void* data, std::size_t length) {
+    ssize_t n;
+    do {
+        n = ::send(s, data, length, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
+long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length) {
+    ssize_t n;
+    do {
+        n = ::recv(s, buffer, length, 0);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
+}
+
+void CloseSocket(SocketHandle s) {
+    if (s >= 0) ::close(s);
+}
+
+}  // namespace platform

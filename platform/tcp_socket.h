@@ -1,0 +1,35 @@
+#pragma once
+// The TCP client calls the channel relies on, as thin functions over BSD
+// sockets. Sends never raise SIGPIPE: a closed peer is a failed send.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+using SocketHandle = int;
+inline constexpr SocketHandle kInvalidSocket = -1;
+
+std::uint32_t HostToNetwork32(std::uint32_t value);
+std::uint32_t NetworkToHost32(std::uint32_t value);
+
+SocketHandle CreateTcpSocket();
+bool SetSocketNonBlocking(SocketHandle s, bool nonBlocking);
+// Starts a connection to an IPv4 address in network byte order and a port in
+// host byte order. The immediate result is returned but callers may ignore it.
+int StartConnect(SocketHandle s, std::uint32_t addressNetworkOrder, std::uint16_t port);
+// Waits until the socket is writable: >0 writable, 0 time-out, <0 failure
+// (a negative time-out fails, as select does).
+int SelectWritable(SocketHandle s, long seconds, long microseconds);
+// True when the finished connection attempt left no pending error.
+bool ConnectSucceeded(SocketHandle s);
+// 0 means no limit; the count is taken as an unsigned 32-bit millisecond value.
+bool SetReceiveTimeout(SocketHandle s, std::uint32_t milliseconds);
+bool SetSendTimeout(SocketHandle s, std::uint32_t milliseconds);
+// One send or one receive; -1 on failure or time-out, 0 from Receive when the
+// peer has closed the connection.
+long SendBytes(SocketHandle s, const void* data, std::size_t length);
+long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length);
+void CloseSocket(SocketHandle s);
+
+}  // namespace platform

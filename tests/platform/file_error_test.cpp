@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file_error.h"
+#include "platform/read_only_file.h"
+
+using platform::FileErrorCause;
+
+TEST(FileErrorText, ReplacesThePathOrNamesAnUnnamedFile) {
+    EXPECT_EQ(platform::FileErrorText(FileErrorCause::FileNotFound, "/tmp/a.bin"),
+              "/tmp/a.bin was not found.");
+    EXPECT_EQ(platform::FileErrorText(FileErrorCause::AccessDenied, ""),
+              "Access to an unnamed file was denied.");
+    EXPECT_EQ(platform::FileErrorText(FileErrorCause::BadSeek, "x"), "Seek failed on x");
+    EXPECT_EQ(platform::FileErrorText(FileErrorCause::None, "x"), "No error occurred.");
+}
+
+TEST(FileErrorText, IsCutAt1023BytesWithoutSplittingACharacter) {
+    std::string path;
+    while (path.size() < 1100) path += "\xE5\x9B\xBA";  // a three-byte character
+    const std::string text = platform::FileErrorText(FileErrorCause::DiskFull, path);
+    EXPECT_LE(text.size(), platform::kMaxFileErrorText);
+    EXPECT_GE(text.size(), platform::kMaxFileErrorText - 2);
+    EXPECT_EQ((text.size() - std::string("Disk full while accessing ").size()) % 3, 0u);
+}
+
+TEST(FileErrorCause, MapsTheSystemErrors) {
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENOENT), FileErrorCause::FileNotFound);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(EACCES), FileErrorCause::AccessDenied);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(EPERM), FileErrorCause::AccessDenied);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(EMFILE), FileErrorCause::TooManyOpenFiles);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENFILE), FileErrorCause::TooManyOpenFiles);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENOSPC), FileErrorCause::DiskFull);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(EIO), FileErrorCause::HardIO);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENAMETOOLONG), FileErrorCause::BadPath);
+    EXPECT_EQ(platform::FileErrorCauseFromErrno(EHOSTDOWN), FileErrorCause::Generic);
+}
+
+class ReadOnlyFileOpen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = std::filesystem::temp_directory_path() /
+                ("vornic-rof-" + std::to_string(::getpid()) + "-" +
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(m_dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    std::string Path(const char* name) const { return (m_dir / name).string(); }
+
+    std::filesystem::path m_dir;
+};
+
+TEST_F(ReadOnlyFileOpen, RefusesAFolderAPipeAndAMissingFileWithTheirCauses) {
+    platform::ReadOnlyFile file;
+    FileErrorCause cause{};
+    EXPECT_FALSE(file.Open(m_dir.string(), &cause));
+    EXPECT_EQ(cause, FileErrorCause::AccessDenied);
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(file.Open(Path("fifo"), &cause));  // must not block
+    EXPECT_EQ(cause, FileErrorCause::AccessDenied);
+    EXPECT_FALSE(file.Open(Path("missing.bin"), &cause));
+    EXPECT_EQ(cause, FileErrorCause::FileNotFound);
+    EXPECT_FALSE(file.IsOpen());
+}
+
+TEST_F(ReadOnlyFileOpen, AFileLockedByAnotherHolderIsASharingViolation) {
+    std::ofstream(Path("img.bin")) << "data";
+    const int other = ::open(Path("img.bin").c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    platform::ReadOnlyFile file;
+    FileErrorCause cause{};
+    EXPECT_FALSE(file.Open(Path("img.bin"), &cause));
+    EXPECT_EQ(cause, FileErrorCause::SharingViolation);
+    ::close(other);
+    EXPECT_TRUE(file.Open(Path("img.bin"), &cause));
+    EXPECT_EQ(file.Length(), 4u);
+    char buffer[8];
+    EXPECT_EQ(file.Read(buffer, sizeof buffer), 4u);
+}
