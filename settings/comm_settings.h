@@ -1,0 +1,39 @@
+#pragma once
+// The communication settings record and its file, Config.ini beside the
+// executable. The core shows nothing: a file error goes to a reporter that
+// the user interface implements.
+
+#include <cstdint>
+#include <string>
+
+struct CommSettings {
+    std::uint32_t IPAddr = 0xC0A80078;  // 192.168.0.120, host byte order
+    std::int16_t PortNo = 10001;
+    std::int16_t connectTimeO = 2000;  // never read from or written to the file
+    std::int16_t tcpReadTimeO = 3000;
+    std::int32_t CommWay = 0;  // 0 serial port, 1 TCP/IP
+    std::int32_t com = 0;      // zero-based: 0 is COM1
+};
+
+// Receives the file-error text of a failed creation or write, once per
+// failed attempt.
+class FileErrorReporter {
+public:
+    virtual ~FileErrorReporter() = default;
+    virtual void ReportFileError(const std::string& text) = 0;
+};
+
+// "Config.ini" in the executable's folder.
+std::string ConfigFilePath();
+
+// The file operation: save false reads the file into the record
+// (LoadSettings), save true writes the record to the file (SaveSettings). A
+// missing file is first created with the default text. Returns false when
+// the file could not be created or a value could not be written; the error
+// has then been reported once.
+bool ExchangeSettingsFile(CommSettings& settings, bool save, const std::string& path,
+                          FileErrorReporter* reporter);
+
+// Fills the COM override table from the optional [Ports] section
+// ("COM3=/dev/ttyUSB0"). Read-only; a missing file or section changes nothing.
+void LoadComPortOverrides(const std::string& path);
