@@ -62,8 +62,13 @@ int SelectWritable(SocketHandle s, long seconds, long microseconds) {
 bool ConnectSucceeded(SocketHandle s) {
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-    return error == 0;
+    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+    // A connect the kernel rejected at once (a broadcast address, no route)
+    // leaves no pending error, yet the socket selects as writable: only a
+    // peer address proves the connection.
+    sockaddr_in peer{};
+    socklen_t peerLength = sizeof peer;
+    return ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0;
 }
 
 namespace {

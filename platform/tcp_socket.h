@@ -21,7 +21,8 @@ int StartConnect(SocketHandle s, std::uint32_t addressNetworkOrder, std::uint16_
 // Waits until the socket is writable: >0 writable, 0 time-out, <0 failure
 // (a negative time-out fails, as select does).
 int SelectWritable(SocketHandle s, long seconds, long microseconds);
-// True when the finished connection attempt left no pending error.
+// True when the finished connection attempt left no pending error and the
+// socket has a peer.
 bool ConnectSucceeded(SocketHandle s);
 // 0 means no limit; the count is taken as an unsigned 32-bit millisecond value.
 bool SetReceiveTimeout(SocketHandle s, std::uint32_t milliseconds);

@@ -1,0 +1,334 @@
+// Opening and closing the channel's TCP way against real loopback peers.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "comm/comm_channel.h"
+#include "platform/thread.h"
+#include "support/loopback.h"
+
+using namespace std::chrono;
+
+namespace {
+
+const std::string kTimedOut = "连接超时";
+constexpr std::int32_t kShortConnectMs = 300;
+constexpr std::uint32_t kShortReceiveMs = 300;
+// Long enough that an attempt which ends well within it did not wait for it.
+constexpr std::int32_t kLongConnectMs = 10000;
+constexpr std::int64_t kWellWithinLongMs = 5000;
+
+std::int64_t ElapsedMs(steady_clock::time_point start) {
+    return duration_cast<milliseconds>(steady_clock::now() - start).count();
+}
+
+void UseTcp(CCommChannel& channel, std::uint16_t port, std::int32_t connectMs = kShortConnectMs,
+            std::uint32_t receiveMs = kShortReceiveMs, std::uint32_t address = loopback::Address()) {
+    channel.SetWay(kWayTcp);
+    channel.SetTcpParams(address, port, connectMs, receiveMs);
+}
+
+// The attempt failed with exactly this text and left the channel closed.
+void ExpectFailedOpen(CCommChannel& channel, const std::string& text) {
+    EXPECT_FALSE(channel.Open());
+    EXPECT_EQ(channel.LastErrorText, text);
+    EXPECT_FALSE(channel.IsConnected());
+    EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
+}
+
+timeval SocketTimeout(int fd, int option) {
+    timeval value{-1, -1};
+    socklen_t length = sizeof value;
+    ::getsockopt(fd, SOL_SOCKET, option, &value, &length);
+    return value;
+}
+
+void ExpectTimeout(const timeval& value, long seconds, long microseconds) {
+    EXPECT_EQ(value.tv_sec, seconds);
+    EXPECT_EQ(value.tv_usec, microseconds);
+}
+
+}  // namespace
+
+TEST(TcpOpen, ConnectsToALoopbackListener) {
+    loopback::Listener peer;
+    ASSERT_TRUE(peer.IsValid());
+    CCommChannel channel;
+    UseTcp(channel, peer.Port());
+
+    EXPECT_TRUE(channel.Open());
+    EXPECT_TRUE(channel.IsConnected());
+    EXPECT_NE(channel.Socket(), platform::kInvalidSocket);
+    EXPECT_EQ(channel.LastErrorText, "");
+    EXPECT_TRUE(peer.Accept().IsValid());
+}
+
+TEST(TcpOpen, ConnectedSocketBlocksWithTheReceiveTimeoutAndA2000MsSendTimeout) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port(), kShortConnectMs, 2500);
+    ASSERT_TRUE(channel.Open());
+
+    const int fd = channel.Socket();
+    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+    ExpectTimeout(SocketTimeout(fd, SO_RCVTIMEO), 2, 500000);
+    ExpectTimeout(SocketTimeout(fd, SO_SNDTIMEO), 2, 0);
+}
+
+TEST(TcpOpen, ReceiveTimeoutZeroGivesTheSocketNoReceiveLimit) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port(), kShortConnectMs, 0);
+    ASSERT_TRUE(channel.Open());
+    ExpectTimeout(SocketTimeout(channel.Socket(), SO_RCVTIMEO), 0, 0);
+}
+
+TEST(TcpOpen, SuccessKeepsTheTextOfAnEarlierFailure) {
+    loopback::RefusingPort refusing;
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, refusing.Port());
+    ExpectFailedOpen(channel, kTimedOut);
+
+    channel.SetTcpParams(loopback::Address(), peer.Port(), kShortConnectMs, kShortReceiveMs);
+    EXPECT_TRUE(channel.Open());
+    EXPECT_EQ(channel.LastErrorText, kTimedOut);
+}
+
+TEST(TcpOpen, SecondOpenClosesTheFirstConnection) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port());
+    ASSERT_TRUE(channel.Open());
+    loopback::Connection first = peer.Accept();
+    ASSERT_TRUE(first.IsValid());
+
+    ASSERT_TRUE(channel.Open());
+    EXPECT_TRUE(first.WaitForClose(5000));
+    loopback::Connection second = peer.Accept();
+    ASSERT_TRUE(second.IsValid());
+    EXPECT_TRUE(channel.IsConnected());
+
+    const std::uint8_t byte = 0x12;
+    ASSERT_TRUE(channel.Send(&byte, 1));
+    EXPECT_EQ(second.Receive(1, 5000), std::vector<std::uint8_t>{0x12});
+}
+
+TEST(TcpOpen, FailedSecondOpenClosesTheFirstConnectionAndHoldsNoSocket) {
+    loopback::Listener peer;
+    loopback::RefusingPort refusing;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port());
+    ASSERT_TRUE(channel.Open());
+    loopback::Connection first = peer.Accept();
+    ASSERT_TRUE(first.IsValid());
+
+    channel.SetTcpParams(loopback::Address(), refusing.Port(), kShortConnectMs, kShortReceiveMs);
+    ExpectFailedOpen(channel, kTimedOut);
+    EXPECT_TRUE(first.WaitForClose(5000));
+}
+
+TEST(TcpOpen, SetTcpParamsWhileConnectedLeavesTheOpenSocketAlone) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port(), kShortConnectMs, 300);
+    ASSERT_TRUE(channel.Open());
+    loopback::Connection connection = peer.Accept();
+    const int fd = channel.Socket();
+
+    loopback::RefusingPort elsewhere;
+    channel.SetTcpParams(loopback::Address(), elsewhere.Port(), 4000, 20000);
+
+    EXPECT_EQ(channel.Socket(), fd);
+    EXPECT_TRUE(channel.IsConnected());
+    ExpectTimeout(SocketTimeout(fd, SO_RCVTIMEO), 0, 300000);
+    EXPECT_FALSE(connection.WaitForClose(100));
+}
+
+TEST(TcpOpen, WayOtherThanSerialOrTcpOpensNothing) {
+    loopback::Listener peer;
+    for (const std::int16_t way : {std::int16_t{2}, std::int16_t{-1}}) {
+        CCommChannel channel;
+        channel.SetTcpParams(loopback::Address(), peer.Port(), kShortConnectMs, kShortReceiveMs);
+        channel.SetWay(way);
+        const int descriptors = loopback::CountOpenDescriptors();
+        EXPECT_FALSE(channel.Open()) << "way " << way;
+        EXPECT_FALSE(channel.IsConnected());
+        EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
+        EXPECT_FALSE(channel.SerialPort().IsOpen());
+        EXPECT_EQ(loopback::CountOpenDescriptors(), descriptors);
+    }
+    EXPECT_FALSE(peer.Accept(200).IsValid());
+}
+
+TEST(TcpOpen, ThreadThatCannotStartFailsOpenAtOnce_InjectedThreadFailure) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port(), kLongConnectMs);
+
+    platform::FailNextThreadStarts(1);
+    const auto start = steady_clock::now();
+    EXPECT_FALSE(channel.Open());
+    EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
+    EXPECT_FALSE(channel.IsConnected());
+    EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
+    EXPECT_FALSE(peer.Accept(200).IsValid());
+
+    EXPECT_TRUE(channel.Open());  // the failure was a one-off
+}
+
+TEST(TcpConnectFailure, AllOnesAddressFailsWithoutTryingAConnection) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port(), kLongConnectMs, kShortReceiveMs, 0xFFFFFFFFu);
+
+    const auto start = steady_clock::now();
+    ExpectFailedOpen(channel, "invalid ip address");
+    EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
+}
+
+TEST(TcpConnectFailure, RefusedConnectionFailsAtOnceWithTheTimeoutText) {
+    loopback::RefusingPort refusing;
+    ASSERT_TRUE(refusing.IsValid());
+    CCommChannel channel;
+    UseTcp(channel, refusing.Port(), kLongConnectMs);
+
+    const auto start = steady_clock::now();
+    ExpectFailedOpen(channel, kTimedOut);
+    EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
+}
+
+// 127.255.255.255 is the loopback network's broadcast address: the kernel
+// rejects the connect itself, and the unconnected socket still selects as
+// writable with no pending error.
+TEST(TcpConnectFailure, ConnectRejectedByTheKernelFailsWithTheTimeoutText) {
+    CCommChannel channel;
+    UseTcp(channel, 9, kLongConnectMs, kShortReceiveMs, htonl(0x7FFFFFFFu));
+
+    const auto start = steady_clock::now();
+    ExpectFailedOpen(channel, kTimedOut);
+    EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
+    const std::uint8_t byte = 0;
+    EXPECT_FALSE(channel.Send(&byte, 1));
+}
+
+// The one slow test: 2500 ms must reach select as 2 s and 500000 µs, so the
+// attempt lasts the whole 2.5 s, not 2 s.
+TEST(TcpConnectFailure, NobodyAnsweringFailsOnlyAfterTheWhole2500MsConnectTimeout) {
+    loopback::SilentListener silent;
+    if (!silent.Ready()) GTEST_SKIP() << "no silent loopback listener: " << silent.Reason();
+    CCommChannel channel;
+    UseTcp(channel, silent.Port(), 2500);
+
+    const auto start = steady_clock::now();
+    ExpectFailedOpen(channel, kTimedOut);
+    const auto elapsed = ElapsedMs(start);
+    EXPECT_GE(elapsed, 2500);
+    EXPECT_LT(elapsed, 2500 + kWellWithinLongMs);
+}
+
+TEST(TcpConnectFailure, NegativeConnectTimeoutFailsAtOnceEvenWhenThePeerWouldAccept) {
+    loopback::Listener peer;
+    for (const std::int32_t timeout : {-1, -999, -1000, -2500, INT32_MIN}) {
+        CCommChannel channel;
+        UseTcp(channel, peer.Port(), timeout);
+        const auto start = steady_clock::now();
+        ExpectFailedOpen(channel, kTimedOut);
+        EXPECT_LT(ElapsedMs(start), kWellWithinLongMs) << "time-out " << timeout;
+    }
+}
+
+TEST(TcpClose, CloseEmptiesTheTextAndIsHarmlessWhenRepeated) {
+    CCommChannel fresh;
+    fresh.SetWay(kWayTcp);
+    fresh.Close();
+    EXPECT_EQ(fresh.LastErrorText, "");
+
+    loopback::RefusingPort refusing;
+    CCommChannel channel;
+    UseTcp(channel, refusing.Port());
+    ExpectFailedOpen(channel, kTimedOut);
+    channel.Close();
+    EXPECT_EQ(channel.LastErrorText, "");
+    channel.Close();
+    EXPECT_EQ(channel.LastErrorText, "");
+    EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
+}
+
+TEST(TcpClose, CloseEndsTheConnection) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port());
+    ASSERT_TRUE(channel.Open());
+    loopback::Connection connection = peer.Accept();
+
+    channel.Close();
+    EXPECT_FALSE(channel.IsConnected());
+    EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
+    EXPECT_TRUE(connection.WaitForClose(5000));
+    channel.Close();
+}
+
+TEST(TcpClose, SetWaySerialWhileConnectedClosesTheSocket) {
+    loopback::Listener peer;
+    loopback::RefusingPort refusing;
+    CCommChannel channel;
+    UseTcp(channel, refusing.Port());
+    ExpectFailedOpen(channel, kTimedOut);
+    channel.SetTcpParams(loopback::Address(), peer.Port(), kShortConnectMs, kShortReceiveMs);
+    ASSERT_TRUE(channel.Open());
+    loopback::Connection connection = peer.Accept();
+
+    channel.SetWay(kWaySerial);
+    EXPECT_FALSE(channel.IsConnected());
+    EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
+    EXPECT_EQ(channel.LastErrorText, "");
+    EXPECT_TRUE(connection.WaitForClose(5000));
+}
+
+TEST(TcpClose, DestroyingAConnectedChannelClosesTheSocket) {
+    loopback::Listener peer;
+    auto channel = std::make_unique<CCommChannel>();
+    UseTcp(*channel, peer.Port());
+    ASSERT_TRUE(channel->Open());
+    loopback::Connection connection = peer.Accept();
+
+    channel.reset();
+    EXPECT_TRUE(connection.WaitForClose(5000));
+}
+
+TEST(TcpResources, NoDescriptorIsLeftBehindByOpensClosesAndFailures) {
+    loopback::Listener peer;
+    loopback::RefusingPort refusing;
+    const int before = loopback::CountOpenDescriptors();
+    ASSERT_GT(before, 0);
+    {
+        CCommChannel channel;
+        UseTcp(channel, peer.Port());
+        ASSERT_TRUE(channel.Open());
+        ASSERT_TRUE(channel.Open());  // the second closes the first
+        channel.Close();
+        channel.SetTcpParams(loopback::Address(), refusing.Port(), kShortConnectMs,
+                             kShortReceiveMs);
+        EXPECT_FALSE(channel.Open());
+        channel.SetTcpParams(0xFFFFFFFFu, peer.Port(), kShortConnectMs, kShortReceiveMs);
+        EXPECT_FALSE(channel.Open());
+        channel.SetTcpParams(loopback::Address(), peer.Port(), -1, kShortReceiveMs);
+        EXPECT_FALSE(channel.Open());
+        channel.SetTcpParams(loopback::Address(), peer.Port(), kShortConnectMs, kShortReceiveMs);
+        ASSERT_TRUE(channel.Open());
+        channel.SetWay(kWaySerial);
+        channel.SetWay(kWayTcp);
+        ASSERT_TRUE(channel.Open());  // left open for the destructor
+    }
+    EXPECT_EQ(loopback::CountOpenDescriptors(), before);
+}
