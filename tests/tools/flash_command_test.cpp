@@ -1,0 +1,184 @@
+// vornic-flash and vornic-controller-sim as programs: command lines, output,
+// exit codes and signals.
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "tests/tools/subprocess.h"
+
+using tools_test::Subprocess;
+
+namespace {
+
+constexpr int kStartMs = 10000;
+constexpr int kRunMs = 90000;
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "vornic-flash-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) m_path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(m_path, ec);
+    }
+    std::string Path(const char* name) const { return (m_path / name).string(); }
+
+private:
+    std::filesystem::path m_path;
+};
+
+std::string WriteImage(const std::string& path, std::size_t size) {
+    std::mt19937 generator(42);
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) b = static_cast<char>(generator());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Starts the simulator on a free loopback port; the "127.0.0.1:PORT" it got.
+std::string StartSimulator(Subprocess& sim) {
+    const auto banner = sim.ReadLine(kStartMs);
+    if (!banner || banner->rfind("listening ", 0) != 0) return {};
+    return banner->substr(10);
+}
+
+std::vector<std::string> Sim(std::vector<std::string> args) {
+    args.insert(args.begin(), {VORNIC_SIM_PATH, "--port", "0"});
+    return args;
+}
+
+std::vector<std::string> Flash(std::vector<std::string> args) {
+    args.insert(args.begin(), VORNIC_FLASH_PATH);
+    return args;
+}
+
+}  // namespace
+
+TEST(FlashCommand, FullDownloadExitsZeroAndTheSimulatorHoldsTheSameImage) {
+    TempFolder folder;
+    const std::string image = WriteImage(folder.Path("fw.bin"), 70000);
+    Subprocess sim(Sim({"--once", "--image", folder.Path("received.bin")}));
+    const std::string endpoint = StartSimulator(sim);
+    ASSERT_FALSE(endpoint.empty());
+
+    Subprocess flash(Flash({"--tcp", endpoint, image}));
+    EXPECT_EQ(flash.Wait(kRunMs), 0) << flash.Stderr();
+    EXPECT_NE(flash.Stdout().find("progress 0%\nprogress 1%\n"), std::string::npos);
+    EXPECT_NE(flash.Stdout().find("progress 100%\nDownload firmware successfully!\n"), std::string::npos);
+    EXPECT_EQ(flash.Stdout().find("progress 0%", 5), std::string::npos) << "the end's return to 0 is not shown";
+
+    EXPECT_EQ(sim.Wait(kStartMs), 0);
+    EXPECT_NE(sim.Stdout().find("summary: frames=512 bad=0 images=1 complete=yes sessions=1\n"), std::string::npos);
+    EXPECT_EQ(ReadFile(folder.Path("received.bin")), ReadFile(image).substr(0, 65536));
+}
+
+TEST(FlashCommand, FailureNoticeGoesToStandardErrorWithExitCodeOne) {
+    TempFolder folder;
+    Subprocess sim(Sim({"--once", "--fault-reply", "A@2"}));
+    const std::string endpoint = StartSimulator(sim);
+    ASSERT_FALSE(endpoint.empty());
+
+    Subprocess flash(Flash({"--tcp", endpoint, WriteImage(folder.Path("fw.bin"), 65536)}));
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_EQ(flash.Stderr(), "Echo char = A;expected 0x01\n");
+    EXPECT_EQ(sim.Wait(kStartMs), 1);  // no whole image arrived
+}
+
+TEST(FlashCommand, InterruptBreaksTheDownloadOffLikeTheBreakButton) {
+    TempFolder folder;
+    Subprocess sim(Sim({"--delay-ms", "20"}));
+    const std::string endpoint = StartSimulator(sim);
+    ASSERT_FALSE(endpoint.empty());
+
+    Subprocess flash(Flash({"--tcp", endpoint, WriteImage(folder.Path("fw.bin"), 65536)}));
+    std::optional<std::string> line;
+    while ((line = flash.ReadLine(kRunMs)) && *line != "progress 1%") {
+    }
+    ASSERT_TRUE(line) << "no progress came";
+    flash.Signal(SIGINT);
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_NE(flash.Stderr().find("Download firmware erroe!\n"), std::string::npos) << flash.Stderr();
+}
+
+TEST(FlashCommand, RefusedConnectionIsACommunicationError) {
+    TempFolder folder;
+    // Bound but never listening: the port stays ours and refuses.
+    const int refusing = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(refusing, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(refusing, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const std::string endpoint = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+
+    Subprocess flash(Flash({"--tcp", endpoint, folder.Path("never-read.bin")}));
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_EQ(flash.Stderr(), "Communication initialization error!\n");
+    ::close(refusing);
+}
+
+TEST(FlashCommand, SerialDeviceThatDoesNotExistIsACommunicationError) {
+    TempFolder folder;
+    Subprocess flash(Flash({"--serial", folder.Path("ttyNone"), folder.Path("fw.bin")}));
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_EQ(flash.Stderr(), "Communication initialization error!\n");
+}
+
+TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {},
+             {"fw.bin"},
+             {"--tcp", "localhost:10001", "fw.bin"},
+             {"--tcp", "127.0.0.1", "fw.bin"},
+             {"--tcp", "127.0.0.1:0", "fw.bin"},
+             {"--tcp", "127.0.0.256:10001", "fw.bin"},
+             {"--tcp", "127.1:10001", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001"},
+             {"--serial", "COM21", "fw.bin"},
+             {"--serial", "COM1", "--tcp", "127.0.0.1:1", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--receive-timeout", "soon", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "a.bin", "b.bin"}}) {
+        Subprocess flash(Flash(args));
+        EXPECT_EQ(flash.Wait(kStartMs), 2) << (args.empty() ? "(none)" : args[0] + " " + (args.size() > 1 ? args[1] : ""));
+        EXPECT_NE(flash.Stderr().find("Usage: vornic-flash"), std::string::npos);
+    }
+}
+
+TEST(SimulatorCommand, TerminationPrintsTheSummaryAndUsageErrorsExitTwo) {
+    Subprocess sim(Sim({}));
+    ASSERT_FALSE(StartSimulator(sim).empty());
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(kStartMs), 1);
+    EXPECT_NE(sim.Stdout().find("summary: frames=0 bad=0 images=0 complete=no sessions=0\n"), std::string::npos);
+
+    Subprocess bad(Sim({"--fault-reply", "2"}));
+    EXPECT_EQ(bad.Wait(kStartMs), 2);
+    EXPECT_NE(bad.Stderr().find("BYTE@FRAME"), std::string::npos);
+}
+
+TEST(SimulatorCommand, SerialModeNamesItsPseudoTerminal) {
+    Subprocess sim({VORNIC_SIM_PATH, "--serial"});
+    const auto banner = sim.ReadLine(kStartMs);
+    ASSERT_TRUE(banner);
+    ASSERT_EQ(banner->rfind("serial /dev/pts/", 0), 0u) << *banner;
+    EXPECT_TRUE(std::filesystem::exists(banner->substr(7)));
+    sim.Signal(SIGINT);
+    EXPECT_EQ(sim.Wait(kStartMs), 1);
+}

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include "tools/controller_sim/sim_options.h"
+
+using sim::Options;
+
+namespace {
+
+bool Parse(std::vector<std::string> args, Options* options, std::string* error = nullptr) {
+    std::string ignored;
+    return sim::ParseOptions(args, options, error ? error : &ignored);
+}
+
+}  // namespace
+
+TEST(SimOptions, ReplyLengthDefaultsServeEachTransport) {
+    Options o;
+    ASSERT_TRUE(Parse({}, &o));
+    EXPECT_EQ(o.transport, sim::Transport::Tcp);
+    EXPECT_EQ(o.session.replyLength, 24u);
+    EXPECT_EQ(o.port, 10001);
+    ASSERT_TRUE(Parse({"--serial"}, &o));
+    EXPECT_EQ(o.session.replyLength, 8u);
+    ASSERT_TRUE(Parse({"--serial", "--reply-len", "1"}, &o));
+    EXPECT_EQ(o.session.replyLength, 1u);
+}
+
+TEST(SimOptions, FaultReplyTakesAByteAsNumberOrCharacter) {
+    Options o;
+    ASSERT_TRUE(Parse({"--fault-reply", "0x02@5", "--fault-reply", "A@6", "--fault-reply", "0@7",
+                       "--fault-silent", "8", "--fault-close", "511"},
+                      &o));
+    EXPECT_EQ(o.session.faults.at(5).byte, 0x02);
+    EXPECT_EQ(o.session.faults.at(6).byte, 'A');
+    EXPECT_EQ(o.session.faults.at(7).byte, 0x00);
+    EXPECT_EQ(o.session.faults.at(8).kind, sim::FaultKind::Silent);
+    EXPECT_EQ(o.session.faults.at(511).kind, sim::FaultKind::Close);
+}
+
+TEST(SimOptions, MalformedOrConflictingOptionsAreUsageErrors) {
+    Options o;
+    std::string error;
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--fault-reply", "0x02"},
+             {"--fault-reply", "0x100@1"},
+             {"--fault-reply", "AB@1"},
+             {"--fault-silent", "512"},
+             {"--fault-close", "-1"},
+             {"--fault-silent", "3", "--fault-close", "3"},
+             {"--port", "65536"},
+             {"--port"},
+             {"--reply-len", "0"},
+             {"--reply-len", "65"},
+             {"--host", "192.168.0.120"},
+             {"--host", "localhost"},
+             {"--mute", "--fault-close", "2"},
+             {"--sessions", "0"},
+             {"--frobnicate"}}) {
+        EXPECT_FALSE(Parse(args, &o, &error)) << args[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+TEST(SimOptions, OnceIsOneSessionAndHelpIsNoError) {
+    Options o;
+    ASSERT_TRUE(Parse({"--once", "--host", "127.0.0.2", "--drip"}, &o));
+    EXPECT_EQ(o.sessions, 1);
+    EXPECT_EQ(o.host, "127.0.0.2");
+    EXPECT_EQ(o.dripMs, sim::kDefaultDripMs);
+    ASSERT_TRUE(Parse({"--help"}, &o));
+    EXPECT_TRUE(o.help);
+    EXPECT_NE(sim::HelpText().find("--fault-reply BYTE@N"), std::string::npos);
+}
