@@ -113,6 +113,8 @@ void CCommChannel::ConnectThread(CCommChannel* channel) {
 bool CCommChannel::Send(const std::uint8_t* data, std::int32_t length) {
     if (m_nWay == kWaySerial) {
         std::uint32_t written = 0;
+        // A negative length must not reach the port as a huge unsigned one.
+        if (length < 0) return false;
         return m_serial.WritePort(data, static_cast<std::uint32_t>(length), &written);
     }
     if (m_nWay != kWayTcp) return false;
@@ -132,6 +134,8 @@ bool CCommChannel::Send(const std::uint8_t* data, std::int32_t length) {
 std::int32_t CCommChannel::Receive(std::uint8_t* buffer, std::int16_t count) {
     if (m_nWay == kWaySerial) {
         m_serial.m_nReadTimeout = m_nReceiveTimeout;
+        // A negative count must not reach the port as a huge unsigned one.
+        if (count < 0) return 0;
         return m_serial.ReadPort(buffer, static_cast<std::uint16_t>(count));
     }
     if (m_nWay != kWayTcp) return 0;
