@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <climits>
@@ -184,6 +186,32 @@ TEST(TcpOpen, ThreadThatCannotStartFailsOpenAtOnce_InjectedThreadFailure) {
     EXPECT_FALSE(peer.Accept(200).IsValid());
 
     EXPECT_TRUE(channel.Open());  // the failure was a one-off
+}
+
+// A descriptor limit just above the open ones makes the socket itself fail.
+TEST(TcpConnectFailure, SocketThatCannotBeCreatedFailsWithItsText) {
+    loopback::Listener peer;
+    CCommChannel channel;
+    UseTcp(channel, peer.Port());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowestFree = ::dup(0);
+    ASSERT_GE(lowestFree, 0);
+    ::close(lowestFree);
+
+    rlimit tight = saved;
+    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+    const bool opened = channel.Open();
+    const std::string text = channel.LastErrorText;
+    const auto socket = channel.Socket();
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+
+    EXPECT_FALSE(opened);
+    EXPECT_EQ(text, "socket create failed");
+    EXPECT_EQ(socket, platform::kInvalidSocket);
+    EXPECT_FALSE(peer.Accept(200).IsValid());
+    EXPECT_TRUE(channel.Open());
 }
 
 TEST(TcpConnectFailure, AllOnesAddressFailsWithoutTryingAConnection) {
