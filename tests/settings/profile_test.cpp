@@ -1,0 +1,189 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <sys/stat.h>
+
+#include "platform/profile.h"
+#include "temp_folder.h"
+
+using platform::FileErrorCause;
+using platform::ProfileInt;
+using platform::ProfileValue;
+using platform::ProfileWithValue;
+
+namespace {
+
+std::string Written(std::string_view text, std::string_view section, std::string_view key,
+                    std::string_view value) {
+    const auto out = ProfileWithValue(text, section, key, value);
+    EXPECT_TRUE(out.has_value());
+    return out.value_or(std::string());
+}
+
+}  // namespace
+
+TEST(ProfileRead, MatchesNamesWithoutRegardToCaseAndIgnoresBlanksAroundThem) {
+    const std::string text = "[set]\r\n  PORTNO \t=\t 40 \t\r\n";
+    EXPECT_EQ(ProfileValue(text, "Set", "PortNo"), "40");
+    EXPECT_EQ(ProfileValue(text, "SET", "portno"), "40");
+    EXPECT_EQ(ProfileValue(" [ Set ] \nPortNo=1", "Set", "PortNo"), "1");
+}
+
+TEST(ProfileRead, SkipsCommentsAndKeysOutsideTheSection) {
+    const std::string text =
+        "com=7\r\n[Other]\r\ncom=8\r\n[Set]\r\n ;com=9\r\n\t;com=10\r\nno value here\r\n";
+    EXPECT_EQ(ProfileValue(text, "Set", "com"), std::nullopt);
+    EXPECT_EQ(ProfileInt(text, "Set", "com", 42), 42u);
+    EXPECT_EQ(ProfileValue(text, "Other", "com"), "8");
+}
+
+TEST(ProfileRead, TakesTheFirstMatchingKeyAlsoAcrossRepeatedSections) {
+    const std::string text = "[Set]\ncom=1\nCOM=2\n[x]\ncom=3\n[SET]\ncom=4\nPortNo=5\n";
+    EXPECT_EQ(ProfileValue(text, "Set", "com"), "1");
+    EXPECT_EQ(ProfileValue(text, "Set", "PortNo"), "5");
+    const auto entries = platform::ProfileSectionEntries(text, "set");
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[1].key, "COM");
+    EXPECT_EQ(entries[3].value, "5");
+}
+
+TEST(ProfileRead, SplitsAtCrLfLfAndALoneCrAndSkipsAByteOrderMark) {
+    EXPECT_EQ(ProfileValue("\xEF\xBB\xBF[Set]\rcom=3\rPortNo=4", "Set", "PortNo"), "4");
+    EXPECT_EQ(ProfileValue("[Set]\r\n\r\ncom=5\r\n", "Set", "com"), "5");
+    EXPECT_EQ(ProfileValue("[Set]\n\rcom=6", "Set", "com"), "6");
+}
+
+TEST(ProfileInteger, TakesDigitsWithTheirSignModulo2To32) {
+    EXPECT_EQ(platform::ProfileIntFromText("3232235640"), 0xC0A80078u);
+    EXPECT_EQ(platform::ProfileIntFromText("-1062731656"), 0xC0A80078u);
+    EXPECT_EQ(platform::ProfileIntFromText("70000"), 70000u);
+    EXPECT_EQ(platform::ProfileIntFromText("-1"), 0xFFFFFFFFu);
+    EXPECT_EQ(platform::ProfileIntFromText("4294967296"), 0u);
+    EXPECT_EQ(platform::ProfileIntFromText("4294967297"), 1u);
+    EXPECT_EQ(platform::ProfileIntFromText("0\t\t\t\t\t   "), 0u);
+    EXPECT_EQ(platform::ProfileIntFromText("+5"), 5u);
+}
+
+TEST(ProfileInteger, ReadsLeadingDigitsOnlyAndZeroWithout) {
+    EXPECT_EQ(platform::ProfileIntFromText("12abc"), 12u);
+    EXPECT_EQ(platform::ProfileIntFromText("0x1F"), 0u);
+    EXPECT_EQ(platform::ProfileIntFromText("abc"), 0u);
+    EXPECT_EQ(platform::ProfileIntFromText("-"), 0u);
+    EXPECT_EQ(platform::ProfileIntFromText("- 5"), 0u);
+    EXPECT_EQ(platform::ProfileIntFromText("1 2"), 1u);
+}
+
+TEST(ProfileInteger, GivesTheDefaultOnlyForAMissingKeyOrAnEmptyValue) {
+    EXPECT_EQ(ProfileInt("[Set]\ncom=\t \n", "Set", "com", 9), 9u);
+    EXPECT_EQ(ProfileInt("[Set]\ncom=x\n", "Set", "com", 9), 0u);
+    EXPECT_EQ(ProfileInt("[Set]\ncom=7 ;note\n", "Set", "com", 9), 7u);
+}
+
+TEST(ProfileWrite, ChangesOnlyTheValueKeepingItsLineAsItWas) {
+    EXPECT_EQ(Written("[Set]\r\n CommWay = 0\t\t\t   \r\n", "Set", "commway", "1"),
+              "[Set]\r\n CommWay = 1\t\t\t   \r\n");
+    EXPECT_EQ(Written("[Set]\r\ncom=   \r\n", "Set", "com", "3"), "[Set]\r\ncom=3   \r\n");
+    EXPECT_EQ(Written("[Set]\ncom=1\ncom=2", "Set", "com", "-5"), "[Set]\ncom=-5\ncom=2");
+}
+
+TEST(ProfileWrite, AddsAMissingKeyAfterTheLastKeyOfItsSection) {
+    EXPECT_EQ(Written("[Set]\r\ncom=1\r\n\r\n;next\r\n[Ports]\r\n", "Set", "PortNo", "2"),
+              "[Set]\r\ncom=1\r\nPortNo=2\r\n\r\n;next\r\n[Ports]\r\n");
+    EXPECT_EQ(Written("[Set]\n;only a comment\n", "Set", "com", "1"),
+              "[Set]\ncom=1\n;only a comment\n");
+    // The file's last line has no line end, and keeps having none.
+    EXPECT_EQ(Written("[Set]\r\ncom=1", "Set", "IPAddr", "7"), "[Set]\r\ncom=1\r\nIPAddr=7");
+    EXPECT_EQ(Written("[Set]\rcom=1\r", "Set", "IPAddr", "7"), "[Set]\rcom=1\rIPAddr=7\r");
+    // Mixed line ends: the new line ends like the one before it, so that the
+    // empty LF line after it stays a line of its own.
+    EXPECT_EQ(Written("[Set]\rcom=1\n\n[B]\r", "Set", "IPAddr", "7"),
+              "[Set]\rcom=1\nIPAddr=7\n\n[B]\r");
+}
+
+TEST(ProfileWrite, AddsAMissingSectionAtTheEndInTheFilesLineEndStyle) {
+    EXPECT_EQ(Written("", "Set", "com", "0"), "[Set]\r\ncom=0\r\n");
+    EXPECT_EQ(Written("[A]\nx=1\n", "Set", "com", "0"), "[A]\nx=1\n[Set]\ncom=0\n");
+    EXPECT_EQ(Written("[A]\r\nx=1", "Set", "com", "0"), "[A]\r\nx=1\r\n[Set]\r\ncom=0");
+    EXPECT_EQ(Written("; only a comment", "Set", "com", "0"),
+              "; only a comment\r\n[Set]\r\ncom=0");
+}
+
+TEST(ProfileWrite, RefusesTextsThatWouldNotReadBack) {
+    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "com", "1\r\n[x]"));
+    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "com", " 1"));
+    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "a=b", "1"));
+    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", ";com", "1"));
+    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "", "1"));
+    EXPECT_FALSE(platform::ProfileWriteIsValid("S]et", "com", "1"));
+    EXPECT_FALSE(platform::ProfileWriteIsValid(" Set", "com", "1"));
+    EXPECT_TRUE(platform::ProfileWriteIsValid("Set", "com", ""));
+    EXPECT_EQ(ProfileWithValue("[Set]\n", "Set", "com\n", "1"), std::nullopt);
+}
+
+class ProfileFile : public TempFolderTest {};
+
+TEST_F(ProfileFile, MissingFileReadsAsDefaultsAndIsNotCreatedByReading) {
+    const std::string path = Path("Config.ini");
+    EXPECT_EQ(platform::GetProfileInt("Set", "com", 5, path), 5u);
+    EXPECT_TRUE(platform::GetProfileSection("Ports", path).empty());
+    EXPECT_FALSE(platform::PathExists(path));
+}
+
+TEST_F(ProfileFile, WriteCreatesAMissingFileWithTheProcessMode) {
+    const std::string path = Path("new.ini");
+    const mode_t mask = ::umask(022);
+    FileErrorCause cause = FileErrorCause::Generic;
+    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "3", path, &cause));
+    ::umask(mask);
+    EXPECT_EQ(cause, FileErrorCause::None);
+    EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=3\r\n");
+    struct stat st{};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(platform::GetProfileInt("set", "COM", 0, path), 3u);
+}
+
+TEST_F(ProfileFile, RewriteKeepsTheModeAndWritesThroughALink) {
+    const std::string real = Path("real.ini");
+    const std::string link = Path("Config.ini");
+    WriteAll(real, "[Set]\ncom=1\n");
+    ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+    ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
+
+    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "2", link, nullptr));
+    EXPECT_EQ(ReadAll(real), "[Set]\ncom=2\n");
+    struct stat st{};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::stat(real.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(Names(), (std::set<std::string>{"Config.ini", "real.ini"}));
+}
+
+TEST_F(ProfileFile, AFolderInTheFilesPlaceIsRefused) {
+    const std::string path = Path("Config.ini");
+    std::filesystem::create_directory(path);
+    FileErrorCause cause = FileErrorCause::None;
+    EXPECT_FALSE(platform::WriteProfileString("Set", "com", "1", path, &cause));
+    EXPECT_EQ(cause, FileErrorCause::AccessDenied);
+}
+
+TEST_F(ProfileFile, FolderThatRefusesNewFilesRewritesInPlace_InjectedEacces) {
+    const std::string path = Path("Config.ini");
+    WriteAll(path, "[Set]\r\ncom=1\r\n;keep\r\n");
+    struct stat before{};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+
+    platform::FailNextReplace(platform::ReplaceStep::CreateTemp, EACCES);
+    FileErrorCause cause = FileErrorCause::Generic;
+    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "12345", path, &cause));
+    EXPECT_EQ(cause, FileErrorCause::None);
+    EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=12345\r\n;keep\r\n");
+    struct stat after{};
+    ASSERT_EQ(::stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+
+    platform::FailNextReplace(platform::ReplaceStep::CreateTemp, EACCES);
+    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "1", path, &cause));
+    EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=1\r\n;keep\r\n");
+}
