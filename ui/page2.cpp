@@ -1,0 +1,156 @@
+#include "ui/page2.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <cstdio>
+
+#include "download/download_thread.h"
+#include "platform/tcp_socket.h"
+#include "platform/thread.h"
+#include "res/resource.h"
+#include "ui/file_find.h"
+#include "ui/message_box.h"
+#include "ui/my_sheet.h"
+#include "ui/ui_call.h"
+
+namespace {
+constexpr std::uint16_t kSerialBaud = 19200;
+constexpr std::uint32_t kSerialReadTimeoutMs = 1700;
+constexpr std::int32_t kTcpConnectTimeoutMs = 2000;
+constexpr std::uint32_t kTcpReceiveTimeoutMs = 50000;
+constexpr std::int64_t kStopWaitSliceMs = 200;
+constexpr const char* kFirmwareFilter = "Bin Files(*.bin)";
+}  // namespace
+
+CPage2::CPage2() : CPropertyPage(IDD_OPERATION) {
+    m_channel.SetWay(kWaySerial);
+    m_channel.SetSerialParams(1, kSerialBaud, kSerialReadTimeoutMs);
+}
+
+CPage2::~CPage2() = default;
+
+void CPage2::DoDataExchange(CDataExchange* pDX) {
+    CPropertyPage::DoDataExchange(pDX);
+    DDX_Text(pDX, Item<QLineEdit>(IDC_FIRMWARE), m_strFirmware);
+    m_progress = Item<QProgressBar>(IDC_PROGRESS);
+}
+
+bool CPage2::OnInitDialog() {
+    CPropertyPage::OnInitDialog();
+    connect(Item<QPushButton>(IDC_DOWNLOAD), &QPushButton::clicked, this, [this] { OnDownload(); });
+    connect(Item<QPushButton>(IDC_BREAK), &QPushButton::clicked, this, [this] { OnBreak(); });
+    connect(Item<QPushButton>(IDC_OPENFILE), &QPushButton::clicked, this, [this] { OnOpenFile(); });
+    m_progress->setRange(0, 100);
+    m_progress->setValue(0);
+    return true;
+}
+
+void CPage2::OnDownload() {
+    // After Exit nothing may start, and a stop-wait still under way would stop
+    // the next run.
+    if (m_bExiting || m_bReady.load() == 0 || m_bBusy.load() != 0) return;
+
+    UpdateData(true);
+    GetDlgItem(IDC_DOWNLOAD)->setEnabled(false);
+    GetDlgItem(IDC_BREAK)->setEnabled(true);
+
+    const CommSettings& s = m_pSheet->m_settings;
+    if (s.CommWay == 0) {
+        m_channel.SetSerialParams(static_cast<std::uint16_t>(s.com + 1), kSerialBaud,
+                                  kSerialReadTimeoutMs);
+    } else {
+        m_channel.SetTcpParams(platform::HostToNetwork32(s.IPAddr),
+                               static_cast<std::uint16_t>(s.PortNo), kTcpConnectTimeoutMs,
+                               kTcpReceiveTimeoutMs);
+    }
+    m_channel.SetWay(static_cast<std::int16_t>(s.CommWay));
+
+    CFileFind finder;
+    if (!finder.FindFile(m_strFirmware)) {
+        ShowMessage(download_text::kReadError, MessageStyle::Warning);
+        SetButtonsIdle();
+        return;
+    }
+    m_strRunPath = m_strFirmware;
+    if (!StartDownloadThread(this)) {
+        ShowMessage(download_text::kUnexpected, MessageStyle::Warning);
+        SetButtonsIdle();
+    }
+}
+
+void CPage2::OnBreak() { RunBreakSteps(); }
+
+void CPage2::BreakForExit() {
+    m_bExiting = true;
+    RunBreakSteps();
+}
+
+void CPage2::RunBreakSteps() {
+    if (!HasWindow()) return;
+    GetDlgItem(IDC_BREAK)->setEnabled(false);
+    // One stop-wait at a time: a running one already asks the download to stop
+    // and sets the ready flag once it is idle. A second one could still be
+    // reaching for the page after the first had let the window close.
+    if (m_bReady.exchange(0) == 0) return;
+    if (!platform::StartDetachedThread([this] { StopWaitThread(this); })) m_bReady.store(1);
+}
+
+unsigned CPage2::StopWaitThread(CPage2* page) {
+    page->m_bReady.store(0);
+    while (!page->m_hIdleEvent.Wait(kStopWaitSliceMs)) page->m_hStopEvent.Set();
+    SendToUiThread([page] {
+        if (page->HasWindow()) page->GetDlgItem(IDC_DOWNLOAD)->setEnabled(true);
+    });
+    // The last touch of the page: once ready, the window may close.
+    page->m_bReady.store(1);
+    return 0;
+}
+
+bool CPage2::MayClose() const { return m_bReady.load() == 1 && m_hIdleEvent.IsSignalled(); }
+
+void CPage2::OnOpenFile() {
+    QFileDialog dialog(this, QString(), QString(), QString::fromLatin1(kFirmwareFilter));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    m_strFirmware = dialog.selectedFiles().front().toStdString();
+    UpdateData(false);
+}
+
+void CPage2::SetButtonsIdle() {
+    GetDlgItem(IDC_DOWNLOAD)->setEnabled(true);
+    GetDlgItem(IDC_BREAK)->setEnabled(false);
+}
+
+void CPage2::EnableSetup(bool enable) {
+    CPage1& page1 = m_pSheet->m_page1;
+    if (page1.HasWindow()) page1.GetDlgItem(IDC_SETUP)->setEnabled(enable);
+}
+
+void CPage2::SetProgress(int percent) {
+    SendToUiThread([this, percent] {
+        m_progress->setValue(percent);
+        char text[16];
+        std::snprintf(text, sizeof text, "%d%%", percent);
+        Item<QLabel>(IDC_PERCENT)->setText(QString::fromLatin1(text));
+    });
+}
+
+void CPage2::OnDownloadStarted() {
+    SendToUiThread([this] { EnableSetup(false); });
+}
+
+void CPage2::OnDownloadEnded() {
+    SendToUiThread([this] {
+        EnableSetup(true);
+        SetButtonsIdle();
+    });
+}
+
+void CPage2::ShowMessage(const std::string& text, MessageStyle style) {
+    AfxMessageBox(text, MB_OK | (style == MessageStyle::Information ? MB_ICONINFORMATION
+                                                                    : MB_ICONEXCLAMATION));
+}
