@@ -184,10 +184,10 @@ void ControllerSim::Log(const std::string& line) const {
     if (m_options.verbose) std::fprintf(stderr, "sim: %s\n", line.c_str());
 }
 
-void ControllerSim::EndSession(bool hadTraffic) {
+void ControllerSim::EndSession() {
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        if (hadTraffic) ++m_summary.sessions;
+        ++m_summary.sessions;
     }
     m_changed.notify_all();
 }
@@ -224,7 +224,7 @@ void ControllerSim::RunTcp() {
             end = Serve(conn, true);
         CloseFd(conn);
         Log("connection closed");
-        EndSession(true);
+        EndSession();
         if (end == SessionEnd::Stopped || StopRequested()) return;
     }
 }
@@ -241,7 +241,7 @@ void ControllerSim::RunSerial() {
         if (fds[1].revents & POLLIN) {
             Log("traffic on " + m_serialPath);
             const SessionEnd end = Serve(m_serialFd, false);
-            EndSession(true);
+            EndSession();
             Log("line quiet again");
             if (end == SessionEnd::Stopped) return;
             if (end == SessionEnd::FaultClosed || end == SessionEnd::Failed) {

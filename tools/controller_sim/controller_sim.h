@@ -3,7 +3,6 @@
 // listener, a pseudo-terminal or a serial device. Runs as a program or on a
 // thread of a test. All of its system calls live in controller_sim.cpp.
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -71,7 +70,7 @@ private:
     bool Pause(int ms);
     bool StopRequested() const;
     bool SessionsDone() const;
-    void EndSession(bool hadTraffic);
+    void EndSession();
     void Log(const std::string& line) const;
 
     Options m_options;
