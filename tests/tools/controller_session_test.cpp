@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 #include "download/download_frame.h"
@@ -163,4 +165,24 @@ TEST(ControllerSession, ResetAfterADisconnectStartsAtFrameZeroAndKeepsTheLastIma
     session.Reset();
     EXPECT_EQ(session.NextFrame(), 0);
     EXPECT_EQ(session.LastImage()[0], Data(0)[0]);
+}
+
+TEST(ControllerSession, RandomBytesInRandomPiecesNeverWedgeIt) {
+    ControllerSession session(SessionConfig{});
+    std::mt19937 generator(7);
+    std::vector<std::uint8_t> noise(200000);
+    for (auto& b : noise) b = static_cast<std::uint8_t>(generator());
+    std::size_t at = 0;
+    int frames = 0;
+    while (at < noise.size()) {
+        const std::size_t piece = std::min<std::size_t>(generator() % 700, noise.size() - at);
+        for (const FrameOutcome& o : Feed(session, noise.data() + at, piece)) {
+            ++frames;
+            ASSERT_EQ(o.replyBytes.size(), 24u);
+        }
+        at += piece;
+    }
+    EXPECT_EQ(frames, static_cast<int>(noise.size() / kFrameSize));
+    if (session.HasPartial()) session.FlushPartial();
+    EXPECT_TRUE(FeedFrame(session, Frame(0)).valid);
 }

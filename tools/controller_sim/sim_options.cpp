@@ -219,12 +219,15 @@ Faults, at frame N (0..511) of every image; a frame has at most one:
                        device is closed and the simulator ends)
   --mute               accept connections but neither read nor answer
 
+Output:
+  --image PATH         write each whole image (65536 bytes) to PATH, before
+                       the reply to its last frame goes out
+  --verbose, -v        log sessions and refused frames on standard error
+
 Ending:
-  --image PATH         write each whole image (65536 bytes) to PATH
   --once               end after the first session (same as --sessions 1)
   --sessions N         end after N sessions (TCP: connections; serial: spells
                        of traffic between hang-ups)
-  --verbose, -v        log sessions and refused frames on standard error
   --help, -h           this text
 
 SIGINT or SIGTERM also ends it. At the end it prints
