@@ -1,22 +1,156 @@
 #include "comm/serial_port.h"
 
-// Interim port: every open fails, so the channel's serial way is complete and
-// reports a failed open until the termios port replaces this file.
+#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <limits>
 
-CSerialPort::CSerialPort() = default;
-CSerialPort::~CSerialPort() { Close(); }
+#include "comm/my_exception.h"
+#include "platform/com_port_names.h"
+#include "platform/system_error.h"
+#include "platform/thread.h"
 
-bool CSerialPort::Open(std::uint16_t port, std::int32_t baud, char, std::uint8_t, float) {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr std::uint32_t EV_RXCHAR = 0x0001;
+constexpr std::uint32_t kComTimeoutMs = 1000;
+constexpr std::chrono::milliseconds kReadSlice = 40ms;
+constexpr std::int64_t kInterruptLookMs = 20;
+
+constexpr const char* kInvalidParameterWrite = "非法参数!AT:WritePort";
+constexpr const char* kInvalidParameterWait = "非法参数\n";
+constexpr const char* kOtherWaitError = "OTHER ERROR\n";
+constexpr const char* kReadWaitFailed = "GetOverlappedResult is failed!";
+constexpr const char* kReadFailed = "Read serialPort error!";
+constexpr const char* kReadBusy = "Another read is in progress!";
+constexpr const char* kReadEventFailed = "Create read event failed";
+
+// The record of the one read in progress in the whole process: its read event
+// exists only while a reader runs. A reader claims the record before it
+// touches it, so a second read running at the same time (which callers must
+// not start) is refused instead of corrupting the first.
+struct OverlappedRead {
+    std::uint32_t Offset = 0;
+    std::uint32_t OffsetHigh = 0;
+    std::unique_ptr<platform::Event> hEvent;
+};
+OverlappedRead g_ovRead;
+std::atomic<std::uint8_t> g_readInProgress{0};
+
+}  // namespace
+
+CSerialPort::CSerialPort() {
+    m_ovWrite.hEvent = std::make_unique<platform::Event>(platform::ResetMode::Manual, false);
+    m_hInterruptEvent = std::make_unique<platform::Event>(platform::ResetMode::Auto, false);
+    m_hExitEvent = std::make_unique<platform::Event>(platform::ResetMode::Auto, false);
+    if (!m_ovWrite.hEvent->IsValid() || !m_hInterruptEvent->IsValid() || !m_hExitEvent->IsValid()) {
+        LastErrorText = "Create overlapped event failed";
+        throw CMyException("");
+    }
+}
+
+CSerialPort::~CSerialPort() {
     Close();
+    m_ovWrite.hEvent.reset();
+    m_hExitEvent.reset();
+    m_hInterruptEvent.reset();
+}
+
+// Linux has no older family of systems whose one-byte reads end otherwise: a
+// read here either completes or fails, as on the NT family.
+bool CSerialPort::IsNT() { return true; }
+
+void CSerialPort::SystemErrorText(std::string& text) {
+    text = platform::SystemErrorText(platform::LastError());
+}
+
+std::string CSerialPort::ModeText(std::int32_t baud, char parity, std::uint8_t dataBits,
+                                  float stopBits) {
+    char text[80];
+    if (stopBits == 1.5f) {
+        std::snprintf(text, sizeof text, "baud=%d parity=%c data=%d stop=1.5", baud, parity,
+                      dataBits);
+    } else {
+        // Truncated toward zero; a value no int can hold becomes 0, which no
+        // device accepts.
+        const bool fits = std::isfinite(stopBits) && stopBits > -2147483648.0f &&
+                          stopBits < 2147483648.0f;
+        const int stop = fits ? static_cast<int>(stopBits) : 0;
+        std::snprintf(text, sizeof text, "baud=%d parity=%c data=%d stop=%d", baud, parity,
+                      dataBits, stop);
+    }
+    return text;
+}
+
+bool CSerialPort::Open(std::uint16_t port, std::int32_t baud, char parity, std::uint8_t dataBits,
+                       float stopBits) {
+    if (IsOpen()) {
+        platform::CloseComDevice(m_hComm);
+        m_hComm = platform::kNullComHandle;
+    }
     m_nPort = port;
     m_nBaud = baud;
-    LastErrorText = "Can't open com handle!";
+
+    const std::string device = platform::ResolveComDevice(platform::ComDeviceName(m_nPort));
+    m_hComm = platform::OpenComDevice(device);
+    if (!IsOpen()) {
+        m_hComm = platform::kInvalidComHandle;
+        LastErrorText = "Can't open com handle!";
+        return false;
+    }
+
+    auto fail = [](const char* label) {
+        std::string text;
+        SystemErrorText(text);
+        throw CMyException(text + label);
+    };
+    try {
+        platform::DeviceControlBlock dcb;
+        if (!platform::GetCommState(m_hComm, &dcb)) fail("Error AT:BuildCommDCB");
+
+        dcb.fOutxCtsFlow = false;
+        dcb.fOutxDsrFlow = false;
+        dcb.fDtrControl = platform::LineControl::Disable;
+        dcb.fDsrSensitivity = false;
+        dcb.fRtsControl = platform::LineControl::Disable;
+
+        const std::string mode = ModeText(m_nBaud, parity, dataBits, stopBits);
+        if (!platform::BuildCommDCB(mode, &dcb)) fail("Error AT:BuildCommDCB");
+        if (!platform::SetCommState(m_hComm, dcb)) fail("Error AT:SetCommState");
+
+        platform::CommTimeouts timeouts;
+        timeouts.ReadIntervalTimeout = kComTimeoutMs;
+        timeouts.ReadTotalTimeoutMultiplier = kComTimeoutMs;
+        timeouts.ReadTotalTimeoutConstant = kComTimeoutMs;
+        timeouts.WriteTotalTimeoutMultiplier = kComTimeoutMs;
+        timeouts.WriteTotalTimeoutConstant = kComTimeoutMs;
+        if (!platform::SetCommTimeouts(m_hComm, timeouts)) fail("Error AT:SetCommTimeouts");
+        m_commTimeouts = timeouts;
+
+        platform::PurgeComm(m_hComm);
+        return true;
+    } catch (const CMyException& e) {
+        LastErrorText = e.Message();
+    } catch (...) {
+        LastErrorText = "(Unknow error!) AT:Open";
+    }
+    Close();
     return false;
 }
 
-void CSerialPort::Close() { m_hComm = -1; }
+void CSerialPort::Close() {
+    if (IsOpen()) {
+        platform::CloseComDevice(m_hComm);
+        m_hComm = platform::kNullComHandle;
+    }
+}
 
-bool CSerialPort::WritePort(const std::uint8_t* data, std::uint32_t length, std::uint32_t*) {
+bool CSerialPort::WritePort(const std::uint8_t* data, std::uint32_t length,
+                            std::uint32_t* written) {
     if (data == nullptr) {
         LastErrorText = "invalid buff pointer";
         return false;
@@ -25,14 +159,177 @@ bool CSerialPort::WritePort(const std::uint8_t* data, std::uint32_t length, std:
         LastErrorText = "Port handle valid or no data to send!";
         return false;
     }
-    return false;
+    if (!m_bNoPurge) platform::PurgeComm(m_hComm);
+    std::uint32_t waiting = 0;
+    if (!platform::BytesWaiting(m_hComm, &waiting)) {
+        LastErrorText = "ClearCommError";
+        return false;
+    }
+
+    try {
+        m_ovWrite.Offset = 0;
+        m_ovWrite.OffsetHigh = 0;
+        m_ovWrite.hEvent->Reset();
+        std::uint32_t count = 0;
+        // Every write ends within the device's write time-out: a line that
+        // stops taking bytes yields a short count, never a hang.
+        const auto deadline = std::chrono::steady_clock::now() +
+                              platform::WriteTimeLimit(m_commTimeouts, length);
+        switch (platform::StartWrite(m_hComm, data, length, &count)) {
+            case platform::WriteStart::Completed:
+                break;
+            case platform::WriteStart::InvalidParameter:
+                LastErrorText = kInvalidParameterWrite;
+                return false;
+            case platform::WriteStart::Pending:
+                if (!platform::FinishWrite(m_hComm, data, length, &count, deadline)) {
+                    SystemErrorText(LastErrorText);
+                    return false;
+                }
+                break;
+            case platform::WriteStart::Failed:
+                return false;
+        }
+        m_ovWrite.InternalHigh = count;
+        m_ovWrite.hEvent->Set();
+
+        if (written != nullptr) *written = count;
+        if (m_bWriteAll && count != length) {
+            char text[64];
+            std::snprintf(text, sizeof text, "Not all chars been send!(%d/%d)",
+                          static_cast<int>(count), static_cast<int>(length));
+            LastErrorText = text;
+            return false;
+        }
+        return true;
+    } catch (...) {
+        SystemErrorText(LastErrorText);
+        return false;
+    }
 }
 
-std::int32_t CSerialPort::ReadPort(std::uint8_t* buffer, std::uint16_t) {
+std::int32_t CSerialPort::ReadPort(std::uint8_t* buffer, std::uint16_t count) {
     if (buffer == nullptr) {
         LastErrorText = "Read buffer is invalid!";
         return 0;
     }
-    if (!IsOpen()) LastErrorText = "Invalid com handle";
-    return 0;
+    m_dwCommMask = EV_RXCHAR;
+
+    ReadRequest request{count, buffer, 0, this};
+    m_hInterruptEvent->Reset();
+    if (!platform::StartDetachedThread([&request] { ReaderThread(&request); })) return 0;
+
+    // Kept in 64 bits: a time-out near the top of its range must not wrap
+    // round to almost nothing.
+    const std::uint64_t slices = (static_cast<std::uint64_t>(m_nReadTimeout) + 39) / 40;
+    const auto start = std::chrono::steady_clock::now();
+    for (std::uint64_t i = 0;; ++i) {
+        if (i >= slices) m_hInterruptEvent->Set();
+        // Slices end on a fixed schedule, so a busy machine doesn't stretch
+        // the time-out slice by slice.
+        const auto sliceEnd = start + kReadSlice * static_cast<std::int64_t>(i + 1);
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            sliceEnd - std::chrono::steady_clock::now());
+        if (m_hExitEvent->Wait(std::max<std::int64_t>(left.count(), 0))) break;
+    }
+    m_hInterruptEvent->Reset();
+    return static_cast<std::int32_t>(request.nReceived);
+}
+
+int CSerialPort::ReaderThread(ReadRequest* request) {
+    CSerialPort* port = request->pPort;
+    platform::Event& interrupt = *port->m_hInterruptEvent;
+    platform::Event& exitEvent = *port->m_hExitEvent;
+
+    exitEvent.Reset();
+    if (!port->IsOpen()) {
+        port->LastErrorText = "Invalid com handle";
+        exitEvent.Set();
+        return -1;
+    }
+    if (request->nWanted == 0) {
+        exitEvent.Set();
+        return -1;
+    }
+    if (g_readInProgress.exchange(1, std::memory_order_acquire) != 0) {
+        port->LastErrorText = kReadBusy;
+        exitEvent.Set();
+        return -1;
+    }
+    g_ovRead.hEvent = std::make_unique<platform::Event>(platform::ResetMode::Manual, false);
+
+    // Every way out from here: the read event goes, the record is given back,
+    // and the exit event is the reader's last touch of the port.
+    auto end = [&](int result) {
+        g_ovRead.hEvent.reset();
+        g_readInProgress.store(0, std::memory_order_release);
+        exitEvent.Set();
+        return result;
+    };
+    auto fail = [&](const char* text) {
+        port->LastErrorText = text;
+        return end(-1);
+    };
+    if (!g_ovRead.hEvent->IsValid()) return fail(kReadEventFailed);
+    platform::Event& readEvent = *g_ovRead.hEvent;
+    const platform::ComHandle h = port->m_hComm;
+    auto interrupted = [&] { return interrupt.Wait(kInterruptLookMs); };
+
+    std::uint32_t mask = 0;
+    std::uint32_t inQueue = 0;
+    if (interrupted()) return end(0);
+    for (;;) {
+        bool hungUp = false;
+        bool watchDevice = true;
+        bool waitForEvent = true;
+        switch (platform::StartCommEventWait(h, readEvent, &hungUp)) {
+            case platform::CommWaitStart::Completed:
+                platform::BytesWaiting(h, &inQueue);
+                if (inQueue == 0 && !hungUp) {
+                    if (interrupted()) return end(0);
+                    waitForEvent = false;
+                }
+                break;
+            case platform::CommWaitStart::Pending:
+                break;
+            case platform::CommWaitStart::InvalidParameter:
+                port->LastErrorText = kInvalidParameterWait;
+                watchDevice = false;
+                break;
+            case platform::CommWaitStart::Failed:
+                port->LastErrorText = kOtherWaitError;
+                watchDevice = false;
+                break;
+        }
+
+        if (waitForEvent) {
+            const int which =
+                platform::WaitCommEventOrInterrupt(h, watchDevice, readEvent, interrupt, &hungUp);
+            if (which == 1) return end(0);
+            if (which == 0) {
+                mask = port->m_dwCommMask;
+                if (mask & EV_RXCHAR) {
+                    platform::BytesWaiting(h, &inQueue);
+                    while (inQueue != 0) {
+                        std::uint8_t byte = 0;
+                        const platform::ByteRead got = platform::ReadOneByte(h, &byte);
+                        if (got == platform::ByteRead::Failed)
+                            return fail(IsNT() ? kReadWaitFailed : kReadFailed);
+                        if (got == platform::ByteRead::NoByte) break;
+                        request->pBuffer[request->nReceived++] = byte;
+                        if (request->nReceived == request->nWanted) break;
+                        platform::BytesWaiting(h, &inQueue);
+                    }
+                }
+                // A device that has gone ends the read at once, with what came
+                // before; waiting on it would only see the hang-up again.
+                if (hungUp && request->nReceived != request->nWanted) return fail(kReadWaitFailed);
+            }
+            if (request->nReceived == request->nWanted) return end(0);
+        }
+
+        mask = 0;
+        inQueue = 0;
+        if (interrupted()) return end(0);
+    }
 }

@@ -20,6 +20,7 @@ Event::~Event() {
 
 bool Event::Set() {
     if (m_fd < 0) return false;
+    std::lock_guard<std::mutex> lock(m_setLock);
     m_generation.fetch_add(1, std::memory_order_release);
     const std::uint64_t one = 1;
     for (;;) {
@@ -44,6 +45,8 @@ bool Event::IsSignalled() const {
 }
 
 bool Event::TryConsume() {
+    // Waits out a Set that is still returning from its write.
+    { std::lock_guard<std::mutex> lock(m_setLock); }
     if (m_mode == ResetMode::Manual) {
         Acquire();
         return true;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <span>
 
 namespace platform {
@@ -48,6 +49,9 @@ private:
     ResetMode m_mode;
     // Publishes what the setter wrote before Set to whoever sees the signal.
     std::atomic<std::uint32_t> m_generation{0};
+    // Held by Set until its signal is written, and passed by a waiter that has
+    // seen it: a waiter may destroy the event the moment its wait returns.
+    std::mutex m_setLock;
 };
 
 // Waits until one of the events is signalled; returns its index, the lowest

@@ -1,0 +1,217 @@
+// Opening a COM port: the device name, exclusivity, and the line settings that
+// reach a real pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "comm/serial_port.h"
+#include "platform/com_port_names.h"
+#include "platform/serial_device.h"
+#include "serial_pty.h"
+
+using serial_test::PtyPair;
+
+namespace {
+
+constexpr std::uint16_t kCom = 3;
+const char* const kInvalidArgument = "Invalid argument\n";
+
+class SerialOpen : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pty.IsValid());
+        m_pty.MapTo(kCom);
+    }
+    void TearDown() override {
+        platform::ClearComPortPaths();
+        platform::ClearSerialFaults();
+    }
+
+    // The open failed with exactly this text and left the port closed.
+    static void ExpectOpenFails(CSerialPort& port, std::int32_t baud, char parity, std::uint8_t data,
+                                float stop, const std::string& text) {
+        EXPECT_FALSE(port.Open(kCom, baud, parity, data, stop));
+        EXPECT_EQ(port.LastErrorText, text);
+        EXPECT_FALSE(port.IsOpen());
+    }
+
+    PtyPair m_pty;
+};
+
+}  // namespace
+
+TEST(ComPortNames, ShortNamesBelowTenLongNamesFromTen) {
+    EXPECT_EQ(platform::ComDeviceName(1), "COM1");
+    EXPECT_EQ(platform::ComDeviceName(9), "COM9");
+    EXPECT_EQ(platform::ComDeviceName(10), "\\\\.\\COM10");
+    EXPECT_EQ(platform::ComDeviceName(20), "\\\\.\\COM20");
+}
+
+TEST(ComPortNames, ResolveToTtySUnlessOverridden) {
+    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(1)), "/dev/ttyS0");
+    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(10)), "/dev/ttyS9");
+    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(20)), "/dev/ttyS19");
+    platform::SetComPortPath(3, "/dev/ttyUSB0");
+    EXPECT_EQ(platform::ResolveComDevice("COM3"), "/dev/ttyUSB0");
+    platform::SetComPortPath(3, "");
+    EXPECT_EQ(platform::ResolveComDevice("COM3"), "/dev/ttyS2");
+}
+
+TEST(SerialModeText, StopBitsOneAndAHalfOrTruncated) {
+    EXPECT_EQ(CSerialPort::ModeText(19200, 'N', 8, 1.5f), "baud=19200 parity=N data=8 stop=1.5");
+    EXPECT_EQ(CSerialPort::ModeText(19200, 'N', 8, 1.0f), "baud=19200 parity=N data=8 stop=1");
+    EXPECT_EQ(CSerialPort::ModeText(19200, 'N', 8, 2.0f), "baud=19200 parity=N data=8 stop=2");
+    EXPECT_EQ(CSerialPort::ModeText(19200, 'N', 8, 1.7f), "baud=19200 parity=N data=8 stop=1");
+    EXPECT_EQ(CSerialPort::ModeText(9600, 'E', 7, 1e30f), "baud=9600 parity=E data=7 stop=0");
+}
+
+TEST(SerialModeText, RejectedTextLeavesTheControlBlockAsItWas) {
+    platform::DeviceControlBlock dcb;
+    dcb.BaudRate = 9600;
+    EXPECT_FALSE(platform::BuildCommDCB("baud=19200 parity=N data=8 stop=3", &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
+    EXPECT_FALSE(platform::BuildCommDCB("baud=19200 speed=fast", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("", &dcb));
+    EXPECT_TRUE(platform::BuildCommDCB("BAUD=115200 Parity=s data=5 stop=1.5", &dcb));
+    EXPECT_EQ(dcb.BaudRate, 115200u);
+    EXPECT_EQ(dcb.Parity, platform::ParityMode::Space);
+    EXPECT_EQ(dcb.ByteSize, 5);
+    EXPECT_EQ(dcb.StopBits, platform::StopBitsMode::OneAndHalf);
+}
+
+TEST_F(SerialOpen, ChannelSettingsGiveARaw19200EightNOneLine) {
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(kCom, 19200, 'N', 8, 1.0f)) << port.LastErrorText;
+    EXPECT_TRUE(port.IsOpen());
+    EXPECT_EQ(port.m_nPort, kCom);
+    EXPECT_EQ(port.m_nBaud, 19200);
+
+    const termios t = m_pty.Settings();
+    EXPECT_EQ(cfgetospeed(&t), B19200);
+    EXPECT_EQ(cfgetispeed(&t), B19200);
+    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
+    EXPECT_EQ(t.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(t.c_oflag & OPOST, 0u);
+}
+
+TEST_F(SerialOpen, OtherSpeedsAndStopBitsReachTheLine) {
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(kCom, 9600, 'N', 8, 2.0f)) << port.LastErrorText;
+    const termios t = m_pty.Settings();
+    EXPECT_EQ(cfgetospeed(&t), B9600);
+    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8 | CSTOPB));
+}
+
+TEST_F(SerialOpen, FrameTheDriverDropsIsRefusedAtSetCommState) {
+    // A pseudo-terminal always carries 8 data bits without parity; the port
+    // reads the line back rather than trusting tcsetattr's partial success.
+    CSerialPort port;
+    ExpectOpenFails(port, 19200, 'E', 7, 1.0f, std::string(kInvalidArgument) + "Error AT:SetCommState");
+    ExpectOpenFails(port, 19200, 'M', 8, 1.0f, std::string(kInvalidArgument) + "Error AT:SetCommState");
+}
+
+TEST_F(SerialOpen, PortsFromTenOpenThroughTheirLongNames) {
+    PtyPair second;
+    m_pty.MapTo(10);
+    second.MapTo(20);
+    CSerialPort ten, twenty;
+    EXPECT_TRUE(ten.Open(10, 19200, 'N', 8, 1.0f)) << ten.LastErrorText;
+    EXPECT_TRUE(twenty.Open(20, 19200, 'N', 8, 1.0f)) << twenty.LastErrorText;
+    EXPECT_EQ(twenty.m_nPort, 20);
+}
+
+TEST_F(SerialOpen, MissingDeviceCannotBeOpened) {
+    serial_test::TempFolder folder;
+    platform::SetComPortPath(kCom, (folder.Path() / "ttyGone").string());
+    CSerialPort port;
+    ExpectOpenFails(port, 38400, 'N', 8, 1.0f, "Can't open com handle!");
+    EXPECT_EQ(port.m_nPort, kCom);  // kept even though the open failed
+    EXPECT_EQ(port.m_nBaud, 38400);
+}
+
+TEST_F(SerialOpen, PortHeldByAnotherObjectIsBusyUntilClosed) {
+    CSerialPort first, second;
+    ASSERT_TRUE(first.Open(kCom, 19200, 'N', 8, 1.0f)) << first.LastErrorText;
+    ExpectOpenFails(second, 19200, 'N', 8, 1.0f, "Can't open com handle!");
+    first.Close();
+    first.Close();  // harmless
+    EXPECT_TRUE(second.Open(kCom, 19200, 'N', 8, 1.0f)) << second.LastErrorText;
+}
+
+TEST_F(SerialOpen, DestroyingThePortReleasesTheDevice) {
+    {
+        CSerialPort first;
+        ASSERT_TRUE(first.Open(kCom, 19200, 'N', 8, 1.0f));
+    }
+    CSerialPort second;
+    EXPECT_TRUE(second.Open(kCom, 19200, 'N', 8, 1.0f)) << second.LastErrorText;
+}
+
+TEST_F(SerialOpen, OpeningAnOpenPortClosesTheFirstHandle) {
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(kCom, 19200, 'N', 8, 1.0f));
+    // Were the first handle still held, its lock would refuse the second open.
+    ASSERT_TRUE(port.Open(kCom, 19200, 'N', 8, 1.0f)) << port.LastErrorText;
+
+    serial_test::TempFolder folder;
+    platform::SetComPortPath(kCom, (folder.Path() / "ttyGone").string());
+    ExpectOpenFails(port, 19200, 'N', 8, 1.0f, "Can't open com handle!");
+    m_pty.MapTo(kCom);
+    CSerialPort other;
+    EXPECT_TRUE(other.Open(kCom, 19200, 'N', 8, 1.0f)) << "the failed reopen still holds the line";
+}
+
+TEST_F(SerialOpen, DeviceWithoutLineSettingsFailsAtBuildCommDCB) {
+    serial_test::TempFolder folder;
+    const auto file = folder.Path() / "not-a-terminal";
+    std::ofstream(file) << "x";
+    platform::SetComPortPath(kCom, file.string());
+    CSerialPort port;
+    ExpectOpenFails(port, 19200, 'N', 8, 1.0f, "Inappropriate ioctl for device\nError AT:BuildCommDCB");
+}
+
+TEST_F(SerialOpen, ModeTextsNoDeviceCanTakeFailAtBuildCommDCB) {
+    CSerialPort port;
+    const std::string text = std::string(kInvalidArgument) + "Error AT:BuildCommDCB";
+    ExpectOpenFails(port, 12345, 'N', 8, 1.0f, text);
+    ExpectOpenFails(port, -19200, 'N', 8, 1.0f, text);
+    ExpectOpenFails(port, 19200, 'X', 8, 1.0f, text);
+    ExpectOpenFails(port, 19200, '\0', 8, 1.0f, text);
+    ExpectOpenFails(port, 19200, 'N', 9, 1.0f, text);
+    ExpectOpenFails(port, 19200, 'N', 4, 1.0f, text);
+    ExpectOpenFails(port, 19200, 'N', 8, 3.0f, text);
+    ExpectOpenFails(port, 19200, 'N', 8, 0.5f, text);
+    // Every failed configuration closed the device again.
+    CSerialPort other;
+    EXPECT_TRUE(other.Open(kCom, 19200, 'N', 8, 1.0f)) << other.LastErrorText;
+}
+
+TEST_F(SerialOpen, FramesTheLineCannotCarryFailAtSetCommState) {
+    CSerialPort port;
+    const std::string text = std::string(kInvalidArgument) + "Error AT:SetCommState";
+    ExpectOpenFails(port, 19200, 'N', 8, 1.5f, text);
+    ExpectOpenFails(port, 19200, 'N', 5, 2.0f, text);
+}
+
+TEST_F(SerialOpen, ReadingTheSettingsFails_InjectedEio) {
+    platform::FailNextSerialCall(platform::SerialCall::GetAttributes, EIO);
+    CSerialPort port;
+    ExpectOpenFails(port, 19200, 'N', 8, 1.0f, "Input/output error\nError AT:BuildCommDCB");
+}
+
+TEST_F(SerialOpen, TimeoutsRefused_InjectedEio) {
+    platform::FailNextSerialCall(platform::SerialCall::SetTimeouts, EIO);
+    CSerialPort port;
+    ExpectOpenFails(port, 19200, 'N', 8, 1.0f, "Input/output error\nError AT:SetCommTimeouts");
+}
+
+TEST_F(SerialOpen, SuccessLeavesTheLastFailureText) {
+    CSerialPort port;
+    ExpectOpenFails(port, 12345, 'N', 8, 1.0f, std::string(kInvalidArgument) + "Error AT:BuildCommDCB");
+    ASSERT_TRUE(port.Open(kCom, 19200, 'N', 8, 1.0f));
+    EXPECT_EQ(port.LastErrorText, std::string(kInvalidArgument) + "Error AT:BuildCommDCB");
+}

@@ -1,0 +1,139 @@
+// Writing to a COM port: every way a write ends, against a real
+// pseudo-terminal.
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "comm/serial_port.h"
+#include "platform/com_port_names.h"
+#include "platform/serial_device.h"
+#include "serial_pty.h"
+
+using serial_test::MsSince;
+using serial_test::PtyPair;
+
+namespace {
+
+constexpr std::uint16_t kCom = 4;
+// Far more than a pseudo-terminal buffers while its other side doesn't read.
+constexpr std::uint32_t kFloodSize = 1u << 20;
+
+class SerialWrite : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pty.IsValid());
+        m_pty.MapTo(kCom);
+        ASSERT_TRUE(m_port.Open(kCom, 19200, 'N', 8, 1.0f)) << m_port.LastErrorText;
+    }
+    void TearDown() override {
+        platform::ClearComPortPaths();
+        platform::ClearSerialFaults();
+    }
+
+    PtyPair m_pty;
+    CSerialPort m_port;
+};
+
+std::vector<std::uint8_t> Pattern(std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    return bytes;
+}
+
+}  // namespace
+
+TEST_F(SerialWrite, AllBytesReachTheDeviceAndAreCounted) {
+    const auto frame = Pattern(136);
+    std::uint32_t written = 0;
+    ASSERT_TRUE(m_port.WritePort(frame.data(), 136, &written)) << m_port.LastErrorText;
+    EXPECT_EQ(written, 136u);
+    EXPECT_EQ(m_pty.Receive(136, 3000), frame);
+    EXPECT_TRUE(m_port.WritePort(frame.data(), 136, nullptr)) << "the count is optional";
+}
+
+TEST_F(SerialWrite, NullDataFailsWhateverTheStateOfThePort) {
+    std::uint32_t written = 99;
+    EXPECT_FALSE(m_port.WritePort(nullptr, 4, &written));
+    EXPECT_EQ(m_port.LastErrorText, "invalid buff pointer");
+    m_port.Close();
+    EXPECT_FALSE(m_port.WritePort(nullptr, 0, &written));
+    EXPECT_EQ(m_port.LastErrorText, "invalid buff pointer");
+    EXPECT_EQ(written, 99u);
+}
+
+TEST_F(SerialWrite, NothingToSendOrNoPortFails) {
+    const std::uint8_t byte = 0x5A;
+    EXPECT_FALSE(m_port.WritePort(&byte, 0, nullptr));
+    EXPECT_EQ(m_port.LastErrorText, "Port handle valid or no data to send!");
+    CSerialPort closed;
+    EXPECT_FALSE(closed.WritePort(&byte, 1, nullptr));
+    EXPECT_EQ(closed.LastErrorText, "Port handle valid or no data to send!");
+}
+
+TEST_F(SerialWrite, ErrorStateThatCannotBeClearedFails_InjectedEio) {
+    const std::uint8_t byte = 0x5A;
+    platform::FailNextSerialCall(platform::SerialCall::BytesWaiting, EIO);
+    EXPECT_FALSE(m_port.WritePort(&byte, 1, nullptr));
+    EXPECT_EQ(m_port.LastErrorText, "ClearCommError");
+}
+
+TEST_F(SerialWrite, WriteRefusedAsAnInvalidParameter_InjectedEinval) {
+    const std::uint8_t byte = 0x5A;
+    platform::FailNextSerialCall(platform::SerialCall::Write, EINVAL);
+    EXPECT_FALSE(m_port.WritePort(&byte, 1, nullptr));
+    EXPECT_EQ(m_port.LastErrorText, "非法参数!AT:WritePort");
+}
+
+TEST_F(SerialWrite, WriteRefusedOtherwiseKeepsTheOldText_InjectedEio) {
+    const std::uint8_t byte = 0x5A;
+    EXPECT_FALSE(m_port.WritePort(nullptr, 1, nullptr));
+    platform::FailNextSerialCall(platform::SerialCall::Write, EIO);
+    EXPECT_FALSE(m_port.WritePort(&byte, 1, nullptr));
+    EXPECT_EQ(m_port.LastErrorText, "invalid buff pointer");
+}
+
+TEST_F(SerialWrite, PendingWriteFailsWithTheSystemTextWhenTheLineHangsUp) {
+    const auto flood = Pattern(kFloodSize);
+    std::thread hangUp([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        m_pty.CloseMaster();
+    });
+    const auto start = std::chrono::steady_clock::now();
+    std::uint32_t written = 0;
+    const bool ok = m_port.WritePort(flood.data(), kFloodSize, &written);
+    const auto elapsed = MsSince(start);
+    hangUp.join();
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(m_port.LastErrorText, "Input/output error\n");
+    EXPECT_GE(elapsed, 250);
+    EXPECT_LT(elapsed, 5000) << "the write must end with the line, not with its time-out";
+}
+
+TEST_F(SerialWrite, ShortWriteStoresTheCountThenFails_InjectedTimeout) {
+    // The device really stops taking bytes; only the wait for the write
+    // time-out (1000 ms per byte) is cut short.
+    const auto flood = Pattern(kFloodSize);
+    platform::FailNextSerialCall(platform::SerialCall::WaitWritable, ETIMEDOUT);
+    std::uint32_t written = 0;
+    EXPECT_FALSE(m_port.WritePort(flood.data(), kFloodSize, &written));
+    EXPECT_LT(written, kFloodSize);
+    EXPECT_EQ(m_port.LastErrorText,
+              "Not all chars been send!(" + std::to_string(written) + "/" + std::to_string(kFloodSize) + ")");
+}
+
+TEST_F(SerialWrite, WriteWaitsForASlowReaderWithinItsTimeLimit) {
+    const auto flood = Pattern(256 * 1024);
+    std::vector<std::uint8_t> received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        received = m_pty.Receive(flood.size(), 10000);
+    });
+    std::uint32_t written = 0;
+    const bool ok = m_port.WritePort(flood.data(), static_cast<std::uint32_t>(flood.size()), &written);
+    reader.join();
+    EXPECT_TRUE(ok) << m_port.LastErrorText;
+    EXPECT_EQ(written, flood.size());
+    EXPECT_EQ(received, flood);
+}
