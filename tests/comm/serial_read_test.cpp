@@ -116,6 +116,18 @@ TEST_P(SerialReadSlices, TimeOutRoundedUpToWholeSlices) {
 
 INSTANTIATE_TEST_SUITE_P(Timeouts, SerialReadSlices, ::testing::Values(0u, 40u, 41u, 1700u));
 
+TEST_F(SerialRead, LongestTimeoutDoesNotWrapRoundToNothing) {
+    // 0xFFFFFFFF + 39 wraps to 38 in 32 bits: 0 slices, an immediate end.
+    std::thread device([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        m_pty.Send({1, 2, 3, 4, 5, 6, 7, 8});
+    });
+    const Outcome o = Read(8, 0xFFFFFFFFu);
+    device.join();
+    EXPECT_EQ(o.bytes, (Bytes{1, 2, 3, 4, 5, 6, 7, 8}));
+    EXPECT_GE(o.ms, 290);
+}
+
 TEST_F(SerialRead, AllBytesThereReturnsWithoutWaitingForTheTimeout) {
     const Bytes reply{0x12, 1, 2, 3, 4, 5, 6, 7};
     ASSERT_TRUE(m_pty.Send(reply));
