@@ -51,9 +51,6 @@ const char kUsage[] =
 class ConsoleContext : public DownloadContext {
 public:
     ConsoleContext(std::string path, bool terminal) : m_path(std::move(path)), m_terminal(terminal) {}
-    // The worker's last act is a write to the idle event's descriptor; this
-    // read orders that write before the close, as the thread sanitizer sees it.
-    ~ConsoleContext() override { m_idle.Reset(); }
 
     std::string FirmwarePath() const override { return m_path; }
     CCommChannel& Channel() override { return m_channel; }
