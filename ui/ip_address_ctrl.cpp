@@ -2,7 +2,7 @@
 
 #include <QEvent>
 #include <algorithm>
-#include <QIntValidator>
+#include <QRegularExpressionValidator>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,14 +15,18 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QFrame(parent) {
         field->setFrame(false);
         field->setAlignment(Qt::AlignCenter);
         field->setMaxLength(3);
-        field->setValidator(new QIntValidator(0, 255, field));
+        field->setValidator(new QRegularExpressionValidator(
+            QRegularExpression(QStringLiteral("[0-9]{0,3}")), field));
         field->setContextMenuPolicy(Qt::NoContextMenu);
         // The control is one tab stop: Tab enters at the first field and
         // leaves from any field.
         field->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         field->installEventFilter(this);
-        connect(field, &QLineEdit::textEdited, this, [this, i](const QString& text) {
-            if (text.size() == 3 && i + 1 < m_fields.size()) FocusField(static_cast<int>(i) + 1, true);
+        connect(field, &QLineEdit::textEdited, this, [this, field, i](const QString& text) {
+            // An octet above 255 becomes 255.
+            if (text.toUInt() > 255) field->setText(QStringLiteral("255"));
+            if (field->text().size() == 3 && i + 1 < m_fields.size())
+                FocusField(static_cast<int>(i) + 1, true);
         });
         m_fields[i] = field;
         if (i + 1 < m_fields.size()) {

@@ -1,0 +1,268 @@
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "res/resource.h"
+#include "support/loopback.h"
+#include "ui/ip_address_ctrl.h"
+#include "ui/message_box.h"
+#include "ui_test_support.h"
+
+namespace uitest {
+namespace {
+
+constexpr const char* kParseInt = "Please enter an integer.";
+constexpr const char* kParseRange = "Please enter an integer between 0 and 65535.";
+
+class CommunicationPage : public UpdaterWindowTest {
+protected:
+    QRadioButton* Radio(int id) { return Page1().Item<QRadioButton>(id); }
+    QComboBox* ComList() { return Page1().Item<QComboBox>(IDC_COMNO); }
+    CIPAddressCtrl* Address() { return Page1().Item<CIPAddressCtrl>(IDC_IPADDRESS); }
+    QLineEdit* Port() { return Edit(Page1(), IDC_PORTNO); }
+    void SetAddress(std::uint32_t address) { Address()->SetAddress(address); }
+
+    // The store failed with exactly this message, and the edit holds the focus
+    // with its whole text selected.
+    void ExpectRefusedWith(const std::string& message, QLineEdit* edit) {
+        const auto messages = m_messages->Messages();
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, message);
+        EXPECT_EQ(messages[0].type, MB_ICONEXCLAMATION);
+        EXPECT_EQ(QApplication::focusWidget(), edit)
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "none");
+        EXPECT_EQ(edit->selectedText(), edit->text());
+        m_messages->Clear();
+    }
+};
+
+using EnablingRule = CommunicationPage;
+using DataExchange = CommunicationPage;
+using SetupCommand = CommunicationPage;
+using TabSwitch = CommunicationPage;
+
+TEST_F(EnablingRule, ClickingARadioButtonSwitchesAddressPortAndComListAtOnce) {
+    OpenWindow();
+    Click(Radio(IDC_RADIO_TCPIP));
+    EXPECT_TRUE(Address()->isEnabled());
+    EXPECT_TRUE(Port()->isEnabled());
+    EXPECT_FALSE(ComList()->isEnabled());
+    EXPECT_EQ(Page1().CommWay, 0) << "a click changes no member";
+
+    Click(Radio(IDC_RADIO_SERIAL));
+    EXPECT_FALSE(Address()->isEnabled());
+    EXPECT_FALSE(Port()->isEnabled());
+    EXPECT_TRUE(ComList()->isEnabled());
+}
+
+TEST_F(EnablingRule, TransportOutsideTheGroupChecksNeitherButtonAndStoresMinusOne) {
+    ConfigValues odd;
+    odd.commWay = 2;
+    odd.com = 25;
+    OpenWindowWith(odd);
+    EXPECT_FALSE(Radio(IDC_RADIO_SERIAL)->isChecked());
+    EXPECT_FALSE(Radio(IDC_RADIO_TCPIP)->isChecked());
+    EXPECT_TRUE(ComList()->isEnabled());
+    EXPECT_FALSE(Address()->isEnabled());
+    EXPECT_EQ(ComList()->currentIndex(), -1);
+
+    ASSERT_TRUE(Page1().UpdateData(true));
+    EXPECT_EQ(Page1().CommWay, -1);
+    EXPECT_EQ(Page1().com, -1);
+}
+
+TEST_F(DataExchange, StoreStopsAtTheFirstRefusedEditKeepingEarlierRows) {
+    OpenWindow();
+    const std::int16_t port = Page1().PortNo;
+    const std::int32_t com = Page1().com;
+
+    Click(Radio(IDC_RADIO_TCPIP));
+    SetAddress(0x0A010203);
+    Port()->setText(QStringLiteral("abc"));
+    Edit(Page1(), IDC_CONNECT_TIMEOUT)->setText(QStringLiteral("1234"));
+    Edit(Page1(), IDC_READ_TIMEOUT)->setText(QStringLiteral("4321"));
+    ComList()->setCurrentIndex(5);
+
+    EXPECT_FALSE(Page1().UpdateData(true));
+    ExpectRefusedWith(kParseInt, Port());
+    // Rows 1 and 2 were stored; 3 failed; 4 to 6 kept their values.
+    EXPECT_EQ(Page1().CommWay, 1);
+    EXPECT_EQ(Page1().IPAddr, 0x0A010203u);
+    EXPECT_EQ(Page1().PortNo, port);
+    EXPECT_EQ(Page1().connectTimeO, 2000);
+    EXPECT_EQ(Page1().tcpReadTimeO, 3000);
+    EXPECT_EQ(Page1().com, com);
+}
+
+TEST_F(DataExchange, PortTakesTheWholeUnsignedRangeAndKeepsItsSixteenBits) {
+    OpenWindow();
+    const struct {
+        const char* text;
+        std::int16_t bits;
+    } cases[] = {{"0", 0}, {"65535", -1}, {"40000", -25536}, {"  123abc", 123}, {"+77", 77}};
+    for (const auto& c : cases) {
+        Port()->setText(QString::fromLatin1(c.text));
+        ASSERT_TRUE(Page1().UpdateData(true)) << c.text;
+        EXPECT_EQ(Page1().PortNo, c.bits) << c.text;
+    }
+    Page1().PortNo = -25536;
+    ASSERT_TRUE(Page1().UpdateData(false));
+    EXPECT_EQ(Port()->text(), QStringLiteral("40000"));
+    EXPECT_EQ(m_messages->Count(), 0u);
+}
+
+TEST_F(DataExchange, PortOutsideTheRangeOrNoNumberIsRefused) {
+    OpenWindow();
+    Click(Radio(IDC_RADIO_TCPIP));
+    for (const char* text : {"65536", "70000", "-1", "99999999999999999999999"}) {
+        Port()->setText(QString::fromLatin1(text));
+        EXPECT_FALSE(Page1().UpdateData(true)) << text;
+        ExpectRefusedWith(kParseRange, Port());
+        EXPECT_EQ(Page1().PortNo, 10001) << text;
+    }
+    for (const char* text : {"", "x1", "- 5"}) {
+        Port()->setText(QString::fromLatin1(text));
+        EXPECT_FALSE(Page1().UpdateData(true)) << text;
+        ExpectRefusedWith(kParseInt, Port());
+    }
+}
+
+TEST_F(DataExchange, HiddenTimeoutsAreReadAsShortIntegers) {
+    OpenWindow();
+    Edit(Page1(), IDC_READ_TIMEOUT)->setText(QStringLiteral("70000"));
+    Edit(Page1(), IDC_CONNECT_TIMEOUT)->setText(QStringLiteral("-5"));
+    ASSERT_TRUE(Page1().UpdateData(true));
+    EXPECT_EQ(Page1().tcpReadTimeO, 4464);
+    EXPECT_EQ(Page1().connectTimeO, -5);
+
+    Edit(Page1(), IDC_READ_TIMEOUT)->setText(QStringLiteral("x"));
+    EXPECT_FALSE(Page1().UpdateData(true));
+    ASSERT_EQ(m_messages->Count(), 1u);
+    EXPECT_EQ(m_messages->Messages()[0].text, kParseInt);
+}
+
+TEST_F(SetupCommand, SerialPortSavesWithoutATestConnection) {
+    loopback::RefusingPort refusing;  // a test connection would fail here
+    ConfigValues values;
+    values.port = refusing.Port();
+    OpenWindowWith(values);
+    ComList()->setCurrentIndex(4);
+    Click(Button(Page1(), IDC_SETUP));
+
+    const auto messages = m_messages->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Setup successfully!");
+    EXPECT_EQ(messages[0].type, MB_ICONINFORMATION);
+    EXPECT_EQ(Sheet().m_settings.com, 4);
+    EXPECT_EQ(ConfigValue(ConfigPath(), "com"), "4");
+    EXPECT_EQ(ConfigValue(ConfigPath(), "CommWay"), "0");
+}
+
+TEST_F(SetupCommand, TcpIpToTheControllerConnectsOnceAndSaves) {
+    Simulator controller;
+    ASSERT_TRUE(controller.IsRunning());
+    OpenWindow();
+    Click(Radio(IDC_RADIO_TCPIP));
+    SetAddress(kLoopback);
+    TypeInto(Port(), std::to_string(controller.Port()));
+    Click(Button(Page1(), IDC_SETUP));
+
+    ASSERT_EQ(m_messages->Count(), 1u);
+    EXPECT_EQ(m_messages->Messages()[0].text, "Setup successfully!");
+    EXPECT_TRUE(controller.WaitForSessions(1)) << "the test connection";
+    EXPECT_EQ(ConfigValue(ConfigPath(), "CommWay"), "1");
+    EXPECT_EQ(ConfigValue(ConfigPath(), "IPAddr"), "2130706433");
+    EXPECT_EQ(ConfigValue(ConfigPath(), "PortNo"),
+              std::to_string(static_cast<std::int16_t>(controller.Port())));
+    EXPECT_EQ(Sheet().m_settings.CommWay, 1);
+    EXPECT_EQ(static_cast<std::uint16_t>(Sheet().m_settings.PortNo), controller.Port());
+}
+
+TEST_F(SetupCommand, TcpIpWhereNobodyAnswersShowsConnectErrorAfterTheTimeoutAndSavesNothing) {
+    loopback::SilentListener silent;
+    if (!silent.Ready()) GTEST_SKIP() << silent.Reason();
+    OpenWindow();
+    const std::string fileBefore = ReadText(ConfigPath());
+    Click(Radio(IDC_RADIO_TCPIP));
+    SetAddress(kLoopback);
+    TypeInto(Port(), std::to_string(silent.Port()));
+
+    QElapsedTimer clock;
+    clock.start();
+    Click(Button(Page1(), IDC_SETUP));
+    const qint64 elapsed = clock.elapsed();
+
+    const auto messages = m_messages->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, "Connect error!");
+    EXPECT_EQ(messages[0].type, MB_ICONHAND);
+    EXPECT_GE(elapsed, 1950) << "the 2000 ms connect time-out";
+    EXPECT_LT(elapsed, 15000);
+    EXPECT_EQ(ReadText(ConfigPath()), fileBefore);
+    EXPECT_EQ(Sheet().m_settings.CommWay, 0);
+    EXPECT_EQ(Sheet().m_settings.IPAddr, 0xC0A80078u);
+    // The page keeps the user's input.
+    EXPECT_TRUE(Radio(IDC_RADIO_TCPIP)->isChecked());
+    EXPECT_EQ(Port()->text().toStdString(), std::to_string(silent.Port()));
+}
+
+TEST_F(SetupCommand, PortAbove32767IsSavedNegativeAndShownBackUnsigned) {
+    OpenWindow();
+    Port()->setText(QStringLiteral("40000"));  // disabled with Serial Port, still stored
+    Click(Button(Page1(), IDC_SETUP));
+    ASSERT_EQ(m_messages->Count(), 1u);
+    EXPECT_EQ(ConfigValue(ConfigPath(), "PortNo"), "-25536");
+
+    ASSERT_TRUE(ClickTab(0));
+    ASSERT_TRUE(ClickTab(1));
+    EXPECT_EQ(Port()->text(), QStringLiteral("40000"));
+}
+
+TEST_F(SetupCommand, FailedSaveShowsTheFileErrorAndNoSuccess) {
+    const std::string path = m_folder.Path("missing") + "/Config.ini";
+    m_dlg = std::make_unique<CUpdaterDlg>(nullptr, path);
+    Dlg().CreateModeless();
+    m_messages->Clear();
+
+    ComList()->setCurrentIndex(2);
+    Click(Button(Page1(), IDC_SETUP));
+    const auto messages = m_messages->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].text.find(path), std::string::npos) << messages[0].text;
+    EXPECT_EQ(messages[0].type, MB_ICONHAND);
+}
+
+TEST_F(TabSwitch, InvalidPortKeepsTheCommunicationPageActive) {
+    OpenWindow();
+    Click(Radio(IDC_RADIO_TCPIP));
+    Port()->setText(QStringLiteral("x"));
+    EXPECT_FALSE(ClickTab(0));
+    ExpectRefusedWith(kParseInt, Port());
+    EXPECT_EQ(Sheet().TabControl()->currentIndex(), 1);
+    EXPECT_FALSE(Page2().HasWindow());
+    // Also with Serial Port, where the port edit is disabled: its text is
+    // still stored.
+    Click(Radio(IDC_RADIO_SERIAL));
+    EXPECT_FALSE(Sheet().SetActivePage(0));
+    ASSERT_EQ(m_messages->Count(), 1u);
+    EXPECT_EQ(m_messages->Messages()[0].text, kParseInt);
+    EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+}
+
+TEST_F(TabSwitch, EditsNotConfirmedWithSetupAreDiscardedOnReturn) {
+    OpenWindow();
+    ComList()->setCurrentIndex(7);
+    ASSERT_TRUE(ClickTab(0));
+    EXPECT_EQ(Page1().com, 7) << "leaving stores into the page";
+    ASSERT_TRUE(ClickTab(1));
+    EXPECT_EQ(ComList()->currentIndex(), 0) << "coming back loads from the record";
+    EXPECT_EQ(Sheet().m_settings.com, 0);
+}
+
+}  // namespace
+}  // namespace uitest
