@@ -109,7 +109,11 @@ unsigned CPage2::StopWaitThread(CPage2* page) {
     return 0;
 }
 
-bool CPage2::MayClose() const { return m_bReady.load() == 1 && m_hIdleEvent.IsSignalled(); }
+bool CPage2::MayClose() {
+    // A wait, not a look: returning from it orders the worker's last touch of
+    // the page before whatever the caller does next.
+    return m_bReady.load() == 1 && m_hIdleEvent.Wait(0);
+}
 
 void CPage2::OnOpenFile() {
     QFileDialog dialog(this, QString(), QString(), QString::fromLatin1(kFirmwareFilter));

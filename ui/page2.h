@@ -39,7 +39,7 @@ public:
     // steps.
     void BreakForExit();
     // No stop-wait runs and no download: the page may be destroyed.
-    bool MayClose() const;
+    bool MayClose();
 
     // DownloadContext
     std::string FirmwarePath() const override { return m_strRunPath; }

@@ -66,7 +66,13 @@ UiDispatcher* Dispatcher() {
     return dispatcher;
 }
 
+// Made on the user-interface thread as the application starts, before any
+// worker can ask for it.
+void CreateDispatcher() { Dispatcher(); }
+
 }  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(CreateDispatcher)
 
 bool IsUiThread() {
     QCoreApplication* app = QCoreApplication::instance();
