@@ -20,7 +20,6 @@ CPropertySheet::CPropertySheet(const QString& caption, QWidget* parent, int star
     : QWidget(parent), m_tabs(new QTabWidget(this)), m_pageFont(DialogFont(kSheetPoints[0])),
       m_nStartPage(startPage) {
     setWindowTitle(caption);
-    hide();
 }
 
 CPropertySheet::~CPropertySheet() { DetachPages(); }

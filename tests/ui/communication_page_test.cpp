@@ -211,6 +211,20 @@ TEST_F(SetupCommand, TcpIpWhereNobodyAnswersShowsConnectErrorAfterTheTimeoutAndS
     EXPECT_EQ(Port()->text().toStdString(), std::to_string(silent.Port()));
 }
 
+TEST_F(SetupCommand, BroadcastAddressFailsAtOnceWithoutAnyPacket) {
+    OpenWindow();
+    const std::string fileBefore = ReadText(ConfigPath());
+    Click(Radio(IDC_RADIO_TCPIP));
+    SetAddress(0xFFFFFFFF);
+    QElapsedTimer clock;
+    clock.start();
+    Click(Button(Page1(), IDC_SETUP));
+    EXPECT_LT(clock.elapsed(), 1500) << "no connect time-out to wait for";
+    ASSERT_EQ(m_messages->Count(), 1u);
+    EXPECT_EQ(m_messages->Messages()[0].text, "Connect error!");
+    EXPECT_EQ(ReadText(ConfigPath()), fileBefore);
+}
+
 TEST_F(SetupCommand, PortAbove32767IsSavedNegativeAndShownBackUnsigned) {
     OpenWindow();
     Port()->setText(QStringLiteral("40000"));  // disabled with Serial Port, still stored
