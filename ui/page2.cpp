@@ -95,7 +95,11 @@ void CPage2::RunBreakSteps() {
     // and sets the ready flag once it is idle. A second one could still be
     // reaching for the page after the first had let the window close.
     if (m_bReady.exchange(0) == 0) return;
-    if (!platform::StartDetachedThread([this] { StopWaitThread(this); })) m_bReady.store(1);
+    if (!platform::StartDetachedThread([this] { StopWaitThread(this); })) {
+        // Nothing asks the run to stop: Break may be pressed again.
+        m_bReady.store(1);
+        GetDlgItem(IDC_BREAK)->setEnabled(m_bBusy.load() != 0);
+    }
 }
 
 unsigned CPage2::StopWaitThread(CPage2* page) {

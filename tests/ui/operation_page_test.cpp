@@ -8,6 +8,7 @@
 
 #include "download/download_thread.h"
 #include "platform/com_port_names.h"
+#include "platform/thread.h"
 #include "res/resource.h"
 #include "ui/message_box.h"
 #include "ui_test_support.h"
@@ -184,6 +185,20 @@ TEST_F(DownloadCommand, UnknownTransportFromTheFileFailsToOpenTheChannel) {
     OpenWindowWith(values);
     StartDownload(WriteImage(PatternedImage(kImageBytes, 5)));
     ExpectEndedIdleWith(download_text::kCommInitError, MB_ICONEXCLAMATION);
+}
+
+TEST_F(DownloadCommand, WorkerThatCannotStartLeavesThePageIdle_InjectedThreadStartFailure) {
+    OpenWindow();
+    const std::string path = WriteImage(PatternedImage(kImageBytes, 4));
+    platform::FailNextThreadStarts(1);
+    StartDownload(path);
+    const auto messages = m_messages->Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, download_text::kUnexpected);
+    EXPECT_TRUE(DownloadButton()->isEnabled());
+    EXPECT_FALSE(BreakButton()->isEnabled());
+    EXPECT_EQ(Page2().m_bBusy.load(), 0);
+    EXPECT_TRUE(Page2().MayClose());
 }
 
 TEST_F(DownloadCommand, OpenDialogSetsThePathAndCancelKeepsIt) {
