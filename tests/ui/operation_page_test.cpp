@@ -141,8 +141,6 @@ TEST_F(BreakCommand, StopsTheRunWithSendErrorAndLeavesThePageIdle) {
     Click(BreakButton());
     EXPECT_FALSE(BreakButton()->isEnabled()) << "at once";
     EXPECT_EQ(Page2().m_bReady.load(), 0);
-    // Download stays refused while the stop-wait runs.
-    Page2().OnDownload();
 
     ASSERT_TRUE(m_messages->WaitForCount(1, kRunLimit));
     EXPECT_GE(clock.elapsed(), 190) << "the first stop request comes 200 ms after Break";
@@ -151,6 +149,26 @@ TEST_F(BreakCommand, StopsTheRunWithSendErrorAndLeavesThePageIdle) {
     RunEventsFor(300ms);
     EXPECT_EQ(controller.Summary().sessions, 1) << "no second run was started";
     EXPECT_FALSE(controller.Summary().complete);
+}
+
+// A stop-wait left from a Break would stop the next run at its first frame.
+TEST_F(DownloadCommand, IsRefusedWhileAStopWaitIsUnderWay) {
+    Simulator controller;
+    ASSERT_TRUE(controller.IsRunning());
+    ConfigValues values;
+    values.commWay = 1;
+    values.port = controller.Port();
+    OpenWindowWith(values);
+    ASSERT_TRUE(ClickTab(0));
+    TypeInto(Edit(Page2(), IDC_FIRMWARE), WriteImage(PatternedImage(kImageBytes, 6)));
+    Page2().m_bReady.store(0);  // as a stop-wait still running leaves it
+    Click(DownloadButton());
+    EXPECT_EQ(Page2().m_bBusy.load(), 0);
+    EXPECT_TRUE(DownloadButton()->isEnabled());
+    Page2().m_bReady.store(1);
+    RunEventsFor(200ms);
+    EXPECT_EQ(controller.Summary().sessions, 0);
+    EXPECT_EQ(m_messages->Count(), 0u);
 }
 
 TEST_F(DownloadCommand, MissingFileShowsReadFirmwareErrorAndStartsNothing) {
