@@ -10,6 +10,10 @@ constexpr std::int64_t kConnectWaitSliceMs = 50;
 constexpr std::uint32_t kSendTimeoutMs = 2000;
 constexpr std::size_t kReceiveChunk = 3;
 constexpr std::uint32_t kInvalidAddress = 0xFFFFFFFFu;
+// A reply that trickles in is over once the line has been quiet this long;
+// a peer that never stops sending is cut off after the limit.
+constexpr int kReplyTailQuietMs = 50;
+constexpr int kReplyTailLimitMs = 1000;
 }  // namespace
 
 CCommChannel::CCommChannel()
@@ -143,16 +147,25 @@ std::int32_t CCommChannel::Receive(std::uint8_t* buffer, std::int16_t count) {
     if (m_hSocket == platform::kInvalidSocket || count <= 0 || buffer == nullptr) return 0;
     const auto capacity = static_cast<std::size_t>(count);
     std::size_t total = 0;
+    bool inPieces = false;
+    bool peerClosed = false;
     // `count` receives of up to three bytes each, as the controller expects to
     // be read; only the first `count` bytes are kept, the surplus is dropped.
     for (std::int16_t i = 0; i < count; ++i) {
         std::uint8_t chunk[kReceiveChunk];
         const long n = platform::ReceiveBytes(m_hSocket, chunk, sizeof chunk);
         if (n < 0) return 0;
+        if (n == 0) peerClosed = true;
+        if (n > 0 && n < static_cast<long>(kReceiveChunk)) inPieces = true;
         const std::size_t kept = std::min(static_cast<std::size_t>(n), capacity - total);
         std::memcpy(buffer + total, chunk, kept);
         total += kept;
     }
+    // The rest of this reply must not pass for the next frame's reply: a
+    // controller that sends its reply a byte at a time is still sending when
+    // the receives above are done.
+    if (!peerClosed)
+        platform::DiscardIncoming(m_hSocket, inPieces ? kReplyTailQuietMs : 0, kReplyTailLimitMs);
     return static_cast<std::int32_t>(total);
 }
 

@@ -28,7 +28,9 @@ void SendImage(DownloadContext& context, CCommChannel& channel, platform::ReadOn
 
     for (int n = 0; n < kFrameCount; ++n) {
         DownloadFrame frame{};
-        if (file.Read(frame.data() + kOffsetData, kFrameDataSize) < kFrameDataSize)
+        // Bytes from before and after a rewrite would make an image nobody built.
+        if (file.Read(frame.data() + kOffsetData, kFrameDataSize) < kFrameDataSize ||
+            file.ChangedSinceOpen())
             throw CMyException(download_text::kReadError);
         WriteFrameHeader(frame, FrameBlockIndex(n));
 

@@ -42,8 +42,18 @@ bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
     }
     const int flags = ::fcntl(m_fd, F_GETFL);
     if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
+    m_size = st.st_size;
+    m_modifiedSec = st.st_mtim.tv_sec;
+    m_modifiedNsec = st.st_mtim.tv_nsec;
     if (cause) *cause = FileErrorCause::None;
     return true;
+}
+
+bool ReadOnlyFile::ChangedSinceOpen() const {
+    struct stat st{};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return true;
+    return st.st_size != m_size || st.st_mtim.tv_sec != m_modifiedSec ||
+           st.st_mtim.tv_nsec != m_modifiedNsec;
 }
 
 std::uint64_t ReadOnlyFile::Length() const {

@@ -38,10 +38,17 @@ public:
 
     std::uint64_t Length() const;             // throws FileError
     std::size_t Read(void* buffer, std::size_t count);  // short only at the end; throws FileError
+    // True once the file was written to or cut since Open (its size or
+    // modification time differ): the lock keeps out only those who ask for
+    // it. A file renamed over the path leaves the open one unchanged.
+    bool ChangedSinceOpen() const;
     void Close();
 
 private:
     int m_fd = -1;
+    std::int64_t m_size = 0;
+    std::int64_t m_modifiedSec = 0;
+    std::int64_t m_modifiedNsec = 0;
 };
 
 }  // namespace platform

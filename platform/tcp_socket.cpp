@@ -1,7 +1,10 @@
 #include "platform/tcp_socket.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -101,6 +104,22 @@ long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length) {
         n = ::recv(s, buffer, length, 0);
     } while (n < 0 && errno == EINTR);
     return static_cast<long>(n);
+}
+
+void DiscardIncoming(SocketHandle s, int quietMs, int limitMs) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return;
+        pollfd p{s, POLLIN, 0};
+        const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(quietMs, left.count())));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return;
+        std::uint8_t chunk[256];
+        const ssize_t n = ::recv(s, chunk, sizeof chunk, MSG_DONTWAIT);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;  // closed, or an error the next receive will see
+    }
 }
 
 void CloseSocket(SocketHandle s) {
