@@ -38,8 +38,9 @@ constexpr int kFrames[] = {0, 255, 256, 511};
 
 constexpr std::uint16_t kCom = 7;
 // Short reply time-outs for the faulty runs: only the cells without a reply
-// wait them out.
-constexpr std::uint32_t kFaultTimeoutMs = 1000;
+// wait them out. Long enough that a busy machine never makes a sound reply
+// late.
+constexpr std::uint32_t kFaultTimeoutMs = 2000;
 // Long enough that a run ended by the kill cannot have been ended by it.
 constexpr std::uint32_t kKilledTimeoutMs = 30000;
 constexpr std::uint32_t kSoundTcpTimeoutMs = 5000;
