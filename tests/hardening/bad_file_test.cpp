@@ -1,5 +1,5 @@
 // Bad firmware files and paths: whatever the user names, the run ends with
-// one notice of the design's text, never blocks on what it opens, reads no
+// one notice with the tool's text for it, never blocks on what it opens, reads no
 // more than the image, and leaves the tool ready for the next run.
 
 #include <gtest/gtest.h>

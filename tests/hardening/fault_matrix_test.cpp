@@ -85,7 +85,7 @@ std::vector<Cell> AllCells() {
     return cells;
 }
 
-// The notice the design gives for each fault.
+// The notice the user reads for each fault.
 std::string ExpectedText(Fault f) {
     switch (f) {
     case Fault::Reply02:
