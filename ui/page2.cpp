@@ -59,7 +59,10 @@ void CPage2::OnDownload() {
 
     const CommSettings& s = m_pSheet->m_settings;
     if (s.CommWay == 0) {
-        m_channel.SetSerialParams(static_cast<std::uint16_t>(s.com + 1), kSerialBaud,
+        // The COM number is computed in 16 bits: a huge index from a
+        // hand-edited file wraps instead of overflowing.
+        const auto port = static_cast<std::uint16_t>(static_cast<std::uint16_t>(s.com) + 1);
+        m_channel.SetSerialParams(port, kSerialBaud,
                                   kSerialReadTimeoutMs);
     } else {
         m_channel.SetTcpParams(platform::HostToNetwork32(s.IPAddr),

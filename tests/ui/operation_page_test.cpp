@@ -205,6 +205,14 @@ TEST_F(DownloadCommand, UnknownTransportFromTheFileFailsToOpenTheChannel) {
     ExpectEndedIdleWith(download_text::kCommInitError, MB_ICONEXCLAMATION);
 }
 
+TEST_F(DownloadCommand, LargestComIndexFromTheFileWrapsToNoPortAndFailsToOpen) {
+    ConfigValues values;
+    values.com = 2147483647;  // COM number 0xFFFF + 1 wraps to 0: no such port
+    OpenWindowWith(values);
+    StartDownload(WriteImage(PatternedImage(kImageBytes, 6)));
+    ExpectEndedIdleWith(download_text::kCommInitError, MB_ICONEXCLAMATION);
+}
+
 TEST_F(DownloadCommand, WorkerThatCannotStartLeavesThePageIdle_InjectedThreadStartFailure) {
     OpenWindow();
     const std::string path = WriteImage(PatternedImage(kImageBytes, 4));
