@@ -1,0 +1,234 @@
+#include "soak_support.h"
+
+#include <dirent.h>
+
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "support/loopback.h"
+
+namespace soak {
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::chrono::seconds kDefaultRoundLimit = 90s;
+#else
+constexpr std::chrono::seconds kDefaultRoundLimit = 30s;
+#endif
+constexpr int kDefaultRounds = 10;
+constexpr int kHangStatus = 3;
+
+std::optional<unsigned long> EnvironmentNumber(const char* name) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0') return std::nullopt;
+    char* end = nullptr;
+    const unsigned long value = std::strtoul(text, &end, 0);
+    if (*end != '\0') {
+        std::fprintf(stderr, "soak: %s=%s is no number; ignored\n", name, text);
+        return std::nullopt;
+    }
+    return value;
+}
+
+// Qt's thread pool (icons and images for the boxes) keeps its threads for a
+// while and ends them on its own schedule: they are Qt's, not the tool's, and
+// stay out of the count.
+bool IsQtPoolThread(const char* tid) {
+    const std::string path = std::string("/proc/self/task/") + tid + "/comm";
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (file == nullptr) return false;
+    char name[32] = {};
+    const bool read = std::fgets(name, sizeof name, file) != nullptr;
+    std::fclose(file);
+    return read && std::strncmp(name, "Thread (pooled)", 15) == 0;
+}
+
+int CountThreads() {
+    DIR* dir = ::opendir("/proc/self/task");
+    if (dir == nullptr) return -1;
+    int count = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] != '.' && !IsQtPoolThread(entry->d_name)) ++count;
+    }
+    ::closedir(dir);
+    return count;
+}
+
+// The watchdog's state; its thread lives as long as the process.
+struct WatchdogState {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::optional<Clock::time_point> deadline;
+    std::string what;
+    std::chrono::seconds limit{0};
+};
+
+WatchdogState& State() {
+    static WatchdogState* const state = [] {
+        auto* s = new WatchdogState;
+        std::thread([s] {
+            std::unique_lock<std::mutex> guard(s->lock);
+            for (;;) {
+                if (!s->deadline) {
+                    s->changed.wait(guard);
+                    continue;
+                }
+                const auto deadline = *s->deadline;
+                if (s->changed.wait_until(guard, deadline) == std::cv_status::timeout &&
+                    s->deadline == deadline) {
+                    std::fprintf(stderr, "HANG: %s did not end within %lld s\n", s->what.c_str(),
+                                 static_cast<long long>(s->limit.count()));
+                    std::fflush(stderr);
+                    std::_Exit(kHangStatus);
+                }
+            }
+        }).detach();
+        return s;
+    }();
+    return *state;
+}
+
+PhaseTally& Total() {
+    static PhaseTally total("total");
+    return total;
+}
+
+}  // namespace
+
+int Rounds() {
+    static const int rounds = [] {
+        const auto value = EnvironmentNumber("VORNIC_SOAK_ROUNDS");
+        return value && *value > 0 && *value <= 100000 ? static_cast<int>(*value) : kDefaultRounds;
+    }();
+    return rounds;
+}
+
+std::uint32_t Seed() {
+    static const std::uint32_t seed = [] {
+        const auto value = EnvironmentNumber("VORNIC_SOAK_SEED");
+        return value ? static_cast<std::uint32_t>(*value) : std::random_device{}();
+    }();
+    return seed;
+}
+
+std::mt19937 Generator(const std::string& phase) {
+    std::seed_seq sequence{Seed(), static_cast<std::uint32_t>(std::hash<std::string>{}(phase))};
+    return std::mt19937(sequence);
+}
+
+int Uniform(std::mt19937& generator, int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(generator);
+}
+
+std::chrono::seconds RoundLimit() {
+    static const std::chrono::seconds limit = [] {
+        const auto value = EnvironmentNumber("VORNIC_SOAK_ROUND_LIMIT_S");
+        return value && *value > 0 ? std::chrono::seconds(*value) : kDefaultRoundLimit;
+    }();
+    return limit;
+}
+
+void Watchdog::Start() { State(); }
+
+void Watchdog::Arm(const std::string& what, std::chrono::seconds limit) {
+    WatchdogState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.what = what;
+    s.limit = limit;
+    s.deadline = Clock::now() + limit;
+    s.changed.notify_one();
+}
+
+void Watchdog::Disarm() {
+    WatchdogState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    s.deadline.reset();
+    s.changed.notify_one();
+}
+
+void Hang(const std::string& what) {
+    std::fprintf(stderr, "HANG: %s did not end within %lld s\n", what.c_str(),
+                 static_cast<long long>(RoundLimit().count()));
+    std::fflush(stderr);
+    std::_Exit(kHangStatus);
+}
+
+std::ostream& operator<<(std::ostream& out, const Resources& r) {
+    return out << r.descriptors << " descriptors, " << r.threads << " threads";
+}
+
+Resources CountResources() { return {loopback::CountOpenDescriptors(), CountThreads()}; }
+
+Resources SettledResources(const Resources& baseline, std::chrono::milliseconds limit) {
+    const auto end = Clock::now() + limit;
+    Resources now = CountResources();
+    while (!(now == baseline) && Clock::now() < end) {
+        std::this_thread::sleep_for(10ms);
+        now = CountResources();
+    }
+    return now;
+}
+
+void PhaseTally::Message(const std::string& text, const std::string& icon) {
+    ++messages["\"" + text + "\" (" + icon + ")"];
+}
+
+namespace {
+
+std::string Lines(const PhaseTally& t, bool withResources) {
+    std::ostringstream out;
+    out << "soak: " << t.phase << ": " << t.rounds << " rounds, " << t.runs << " runs, "
+        << t.successes << " successes, " << t.stopped << " stopped, " << t.breaks << " breaks, "
+        << t.exits << " exits, " << t.tooLate << " too late for the run, " << t.failedRounds
+        << " failed rounds\n";
+    for (const auto& [text, count] : t.messages)
+        out << "soak: " << t.phase << ":   " << count << " x " << text << "\n";
+    char time[128];
+    std::snprintf(time, sizeof time, "%.1f s (longest run %.2f s)", t.seconds, t.longestRun);
+    out << "soak: " << t.phase << ":   time " << time << "\n";
+    if (withResources)
+        out << "soak: " << t.phase << ":   before " << t.before << "; after " << t.after << "\n";
+    return out.str();
+}
+
+}  // namespace
+
+void PhaseTally::Print() const {
+    std::fputs(Lines(*this, true).c_str(), stdout);
+    std::fflush(stdout);
+
+    PhaseTally& total = Total();
+    total.rounds += rounds;
+    total.runs += runs;
+    total.successes += successes;
+    total.stopped += stopped;
+    total.breaks += breaks;
+    total.exits += exits;
+    total.tooLate += tooLate;
+    total.failedRounds += failedRounds;
+    for (const auto& [text, count] : messages) total.messages[text] += count;
+    total.seconds += seconds;
+    if (longestRun > total.longestRun) total.longestRun = longestRun;
+}
+
+void PrintTotal(const Resources& atStart) {
+    const PhaseTally& total = Total();
+    if (total.rounds == 0) return;
+    const Resources atEnd = SettledResources(atStart, 1s);
+    std::ostringstream out;
+    out << "soak: seed " << Seed() << " (VORNIC_SOAK_SEED=" << Seed()
+        << " repeats the moments), " << Rounds() << " rounds a phase\n";
+    out << Lines(total, false);
+    out << "soak: total:   process at start " << atStart << "; at end " << atEnd << "\n";
+    std::fputs(out.str().c_str(), stdout);
+    std::fflush(stdout);
+}
+
+}  // namespace soak
