@@ -18,6 +18,7 @@
 #include "download/download_thread.h"
 #include "platform/com_port_names.h"
 #include "serial_pty.h"
+#include "support/simulator_thread.h"
 #include "tools/controller_sim/controller_sim.h"
 
 namespace {
@@ -76,43 +77,23 @@ private:
 // is mapped to.
 class SerialSimulator {
 public:
-    explicit SerialSimulator(std::vector<std::string> args) {
-        args.insert(args.begin(), "--serial");
-        sim::Options options;
-        std::string error;
-        if (!sim::ParseOptions(args, &options, &error)) {
-            ADD_FAILURE() << "simulator options: " << error;
-            return;
-        }
-        m_sim = std::make_unique<sim::ControllerSim>(options);
-        if (!m_sim->Start(&error)) {
-            ADD_FAILURE() << "simulator: " << error;
-            m_sim.reset();
-            return;
-        }
-        platform::SetComPortPath(kCom, m_sim->SerialPath());
-        m_thread = std::thread([this] { m_sim->Run(); });
+    explicit SerialSimulator(std::vector<std::string> args) : m_sim(WithSerial(std::move(args))) {
+        if (m_sim.IsRunning()) platform::SetComPortPath(kCom, m_sim.SerialPath());
     }
-    ~SerialSimulator() {
-        platform::ClearComPortPaths();
-        if (!m_sim) return;
-        m_sim->Stop();
-        m_thread.join();
-    }
-    SerialSimulator(const SerialSimulator&) = delete;
-    SerialSimulator& operator=(const SerialSimulator&) = delete;
+    ~SerialSimulator() { platform::ClearComPortPaths(); }
 
-    bool IsRunning() const { return m_sim != nullptr; }
+    bool IsRunning() const { return m_sim.IsRunning(); }
     // The summary once the tool has let go of the line.
-    sim::Summary SummaryAfterOneSession() const {
-        EXPECT_TRUE(m_sim->WaitForSessions(1, std::chrono::seconds(10)));
-        return m_sim->GetSummary();
-    }
-    std::optional<sim::Image> LastImage() const { return m_sim->LastImage(); }
+    sim::Summary SummaryAfterOneSession() const { return m_sim.SummaryAfter(1); }
+    std::optional<sim::Image> LastImage() const { return m_sim.LastImage(); }
 
 private:
-    std::unique_ptr<sim::ControllerSim> m_sim;
-    std::thread m_thread;
+    static std::vector<std::string> WithSerial(std::vector<std::string> args) {
+        args.insert(args.begin(), "--serial");
+        return args;
+    }
+
+    support::SimulatorThread m_sim;
 };
 
 Bytes RandomImage(unsigned seed) {

@@ -28,6 +28,7 @@
 #include "download/download_context.h"
 #include "download/download_thread.h"
 #include "platform/event.h"
+#include "support/simulator_thread.h"
 #include "tools/controller_sim/controller_sim.h"
 
 namespace download_test {
@@ -178,48 +179,7 @@ inline void ExpectEndedWith(TestContext& context, const std::string& text, Messa
     EXPECT_FALSE(context.Channel().IsConnected());
 }
 
-// The controller simulator on a thread of the test, listening on a loopback
-// port of the system's choosing.
-class SimulatorThread {
-public:
-    explicit SimulatorThread(std::vector<std::string> args = {}) {
-        args.insert(args.begin(), {"--port", "0"});
-        std::string error;
-        sim::Options options;
-        if (!sim::ParseOptions(args, &options, &error)) {
-            ADD_FAILURE() << "simulator options: " << error;
-            return;
-        }
-        m_sim = std::make_unique<sim::ControllerSim>(options);
-        if (!m_sim->Start(&error)) {
-            ADD_FAILURE() << "simulator: " << error;
-            m_sim.reset();
-            return;
-        }
-        m_thread = std::thread([this] { m_sim->Run(); });
-    }
-    ~SimulatorThread() {
-        if (!m_sim) return;
-        m_sim->Stop();
-        m_thread.join();
-    }
-    SimulatorThread(const SimulatorThread&) = delete;
-    SimulatorThread& operator=(const SimulatorThread&) = delete;
-
-    std::uint16_t Port() const { return m_sim ? m_sim->Port() : 0; }
-    // The summary once `sessions` connections have ended.
-    sim::Summary SummaryAfter(int sessions) const {
-        if (!m_sim) return {};
-        EXPECT_TRUE(m_sim->WaitForSessions(sessions, std::chrono::seconds(10)))
-            << "the simulator saw fewer than " << sessions << " sessions end";
-        return m_sim->GetSummary();
-    }
-    std::optional<sim::Image> LastImage() const { return m_sim ? m_sim->LastImage() : std::nullopt; }
-
-private:
-    std::unique_ptr<sim::ControllerSim> m_sim;
-    std::thread m_thread;
-};
+using SimulatorThread = support::SimulatorThread;
 
 // A loopback port that is ours for the test and refuses every connection.
 class RefusingPort {

@@ -30,6 +30,7 @@
 #include "download/download_test_support.h"
 #include "platform/com_port_names.h"
 #include "support/loopback.h"
+#include "support/simulator_thread.h"
 #include "tools/controller_sim/controller_sim.h"
 #include "tools/subprocess.h"
 
@@ -212,44 +213,7 @@ private:
     std::string m_serialPath;
 };
 
-// The simulator on a thread of the test: TCP on a free loopback port, or a
-// new pseudo-terminal with --serial.
-class SimThread {
-public:
-    explicit SimThread(std::vector<std::string> args) {
-        if (std::find(args.begin(), args.end(), "--serial") == args.end())
-            args.insert(args.begin(), {"--port", "0"});
-        sim::Options options;
-        std::string error;
-        if (!sim::ParseOptions(args, &options, &error)) {
-            ADD_FAILURE() << "simulator options: " << error;
-            return;
-        }
-        m_sim = std::make_unique<sim::ControllerSim>(options);
-        if (!m_sim->Start(&error)) {
-            ADD_FAILURE() << "simulator: " << error;
-            m_sim.reset();
-            return;
-        }
-        m_thread = std::thread([this] { m_sim->Run(); });
-    }
-    ~SimThread() {
-        if (!m_sim) return;
-        m_sim->Stop();
-        m_thread.join();
-    }
-    SimThread(const SimThread&) = delete;
-    SimThread& operator=(const SimThread&) = delete;
-
-    std::uint16_t Port() const { return m_sim ? m_sim->Port() : 0; }
-    std::string SerialPath() const { return m_sim ? m_sim->SerialPath() : std::string(); }
-    std::optional<sim::Image> LastImage() const { return m_sim ? m_sim->LastImage() : std::nullopt; }
-    sim::Summary Summary() const { return m_sim ? m_sim->GetSummary() : sim::Summary{}; }
-
-private:
-    std::unique_ptr<sim::ControllerSim> m_sim;
-    std::thread m_thread;
-};
+using SimThread = support::SimulatorThread;
 
 // --- A peer that goes deaf ----------------------------------------------------
 

@@ -144,40 +144,6 @@ std::string ConfigValue(const std::string& path, const std::string& key) {
     return {};
 }
 
-Simulator::Simulator(std::vector<std::string> args) {
-    const bool serial = std::find(args.begin(), args.end(), "--serial") != args.end();
-    if (!serial) args.insert(args.begin(), {"--port", "0"});
-    std::string error;
-    sim::Options options;
-    if (!sim::ParseOptions(args, &options, &error)) {
-        ADD_FAILURE() << "simulator options: " << error;
-        return;
-    }
-    m_sim = std::make_unique<sim::ControllerSim>(options);
-    if (!m_sim->Start(&error)) {
-        ADD_FAILURE() << "simulator: " << error;
-        m_sim.reset();
-        return;
-    }
-    m_thread = std::thread([this] { m_sim->Run(); });
-}
-
-Simulator::~Simulator() {
-    if (!m_sim) return;
-    m_sim->Stop();
-    m_thread.join();
-}
-
-sim::Summary Simulator::Summary() const { return m_sim ? m_sim->GetSummary() : sim::Summary{}; }
-
-bool Simulator::WaitForSessions(int count, std::chrono::milliseconds limit) const {
-    return m_sim && m_sim->WaitForSessions(count, limit);
-}
-
-std::optional<sim::Image> Simulator::LastImage() const {
-    return m_sim ? m_sim->LastImage() : std::nullopt;
-}
-
 void UpdaterWindowTest::TearDown() {
     if (!m_dlg) return;
     // The page must not go while a run or a stop-wait reaches for it.

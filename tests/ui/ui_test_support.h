@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/updater_dlg.h"
+#include "support/simulator_thread.h"
 #include "tools/controller_sim/controller_sim.h"
 
 class QLineEdit;
@@ -108,26 +109,7 @@ void WriteConfig(const std::string& path, const ConfigValues& values);
 // The value of a key of [Set] as the file has it; empty when missing.
 std::string ConfigValue(const std::string& path, const std::string& key);
 
-// The controller simulator on a thread of the test: TCP on a loopback port
-// of the system's choosing, or a pseudo-terminal with "--serial".
-class Simulator {
-public:
-    explicit Simulator(std::vector<std::string> args = {});
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    bool IsRunning() const { return m_sim != nullptr; }
-    std::uint16_t Port() const { return m_sim ? m_sim->Port() : 0; }
-    std::string SerialPath() const { return m_sim ? m_sim->SerialPath() : std::string(); }
-    sim::Summary Summary() const;
-    bool WaitForSessions(int count, std::chrono::milliseconds limit = 10s) const;
-    std::optional<sim::Image> LastImage() const;
-
-private:
-    std::unique_ptr<sim::ControllerSim> m_sim;
-    std::thread m_thread;
-};
+using Simulator = support::SimulatorThread;
 
 // The main window over a Config.ini in a temporary folder. Messages are
 // recorded unless a test asks for real boxes.
