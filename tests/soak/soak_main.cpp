@@ -25,7 +25,7 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext& context, const QS
 class SoakEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
-        std::printf("soak: seed %u, %d rounds a phase, %lld s a round at most\n", soak::Seed(),
+        std::printf("soak: starting: seed %u, %d rounds a phase, %lld s a round at most\n", soak::Seed(),
                     soak::Rounds(), static_cast<long long>(soak::RoundLimit().count()));
         std::fflush(stdout);
         m_start = soak::CountResources();
