@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QThreadPool>
 #include <cstdio>
 #include <thread>
 
@@ -48,6 +49,14 @@ int main(int argc, char** argv) {
     soak::Watchdog::Start();
     g_qtHandler = qInstallMessageHandler(QuietQtMessages);
     QApplication app(argc, argv);
+    // Qt scales the boxes' icons on its global thread pool, whose threads
+    // (each with an event descriptor of its own) come and go on Qt's schedule.
+    // One pool thread that never expires, started before any count, leaves
+    // the counts to the tool.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    pool->setExpiryTimeout(-1);
+    pool->setMaxThreadCount(1);
+    pool->start([] {});
     ::testing::AddGlobalTestEnvironment(new SoakEnvironment);
     return RUN_ALL_TESTS();
 }

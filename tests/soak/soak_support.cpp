@@ -1,11 +1,11 @@
 #include "soak_support.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -37,25 +37,12 @@ std::optional<unsigned long> EnvironmentNumber(const char* name) {
     return value;
 }
 
-// Qt's thread pool (icons and images for the boxes) keeps its threads for a
-// while and ends them on its own schedule: they are Qt's, not the tool's, and
-// stay out of the count.
-bool IsQtPoolThread(const char* tid) {
-    const std::string path = std::string("/proc/self/task/") + tid + "/comm";
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (file == nullptr) return false;
-    char name[32] = {};
-    const bool read = std::fgets(name, sizeof name, file) != nullptr;
-    std::fclose(file);
-    return read && std::strncmp(name, "Thread (pooled)", 15) == 0;
-}
-
 int CountThreads() {
     DIR* dir = ::opendir("/proc/self/task");
     if (dir == nullptr) return -1;
     int count = 0;
     while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.' && !IsQtPoolThread(entry->d_name)) ++count;
+        if (entry->d_name[0] != '.') ++count;
     }
     ::closedir(dir);
     return count;
@@ -165,6 +152,34 @@ std::ostream& operator<<(std::ostream& out, const Resources& r) {
 }
 
 Resources CountResources() { return {loopback::CountOpenDescriptors(), CountThreads()}; }
+
+std::map<int, std::string> ListDescriptors() {
+    std::map<int, std::string> list;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (dir == nullptr) return list;
+    const int own = ::dirfd(dir);
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd == own) continue;
+        char target[512];
+        const ssize_t n = ::readlinkat(own, entry->d_name, target, sizeof target - 1);
+        list[fd] = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "?";
+    }
+    ::closedir(dir);
+    return list;
+}
+
+std::string DescribeNewDescriptors(const std::map<int, std::string>& before,
+                                   const std::map<int, std::string>& now) {
+    std::string text;
+    for (const auto& [fd, target] : now) {
+        const auto was = before.find(fd);
+        if (was == before.end() || was->second != target)
+            text += " " + std::to_string(fd) + " -> " + target + ";";
+    }
+    return text.empty() ? " none" : text;
+}
 
 Resources SettledResources(const Resources& baseline, std::chrono::milliseconds limit) {
     const auto end = Clock::now() + limit;

@@ -49,12 +49,17 @@ public:
 
 struct Resources {
     int descriptors = 0;
-    int threads = 0;  // without the threads of Qt's own pool
+    int threads = 0;
     bool operator==(const Resources&) const = default;
 };
 std::ostream& operator<<(std::ostream& out, const Resources& r);
 
 Resources CountResources();
+// The open descriptors and what each one is, for a failure message.
+std::map<int, std::string> ListDescriptors();
+// The entries of `now` that `before` has not, or has with another target.
+std::string DescribeNewDescriptors(const std::map<int, std::string>& before,
+                                   const std::map<int, std::string>& now);
 // Detached workers end a moment after the idle event, and the simulator closes
 // its end of a connection a moment after the tool: the counts are read again
 // until they match `baseline` or the time is up.

@@ -149,6 +149,7 @@ protected:
 
     Resources Baseline() {
         uitest::RunEventsFor(Ms(100));
+        m_baselineDescriptors = ListDescriptors();
         return CountResources();
     }
 
@@ -239,7 +240,8 @@ protected:
 
     void ExpectSettled(const Resources& baseline) {
         const Resources now = SettledResources(baseline);
-        EXPECT_EQ(now, baseline) << "descriptors or threads left behind";
+        EXPECT_EQ(now, baseline) << "descriptors or threads left behind; new descriptors:"
+                                 << DescribeNewDescriptors(m_baselineDescriptors, ListDescriptors());
     }
 
     void EndRound(const Round& round, PhaseTally& tally, const std::string& outcome) {
@@ -258,6 +260,7 @@ protected:
     std::unique_ptr<uitest::ModalUser> m_user;
     std::vector<SeenBox> m_seen;
     std::optional<SeenBox> m_current;
+    std::map<int, std::string> m_baselineDescriptors;
     Ms m_holdFor{0};
     bool m_windowFinished = false;
 };
