@@ -78,6 +78,7 @@ struct Round {
     std::vector<int> positions;
     QMetaObject::Connection progressWatch;
     Clock::time_point started;
+    Clock::time_point ended;  // message dismissed and the tool idle (or closed)
     std::size_t boxesBefore = 0;
     int failuresBefore = 0;
 
@@ -181,9 +182,10 @@ protected:
 
     // Waits with the user-interface thread running; a round that does not end
     // ends the process, since its worker may still use the window.
-    void WaitForRoundEnd(const Round& round, const std::function<bool()>& ended) {
+    void WaitForRoundEnd(Round& round, const std::function<bool()>& ended) {
         Watchdog::Arm(round.label, RoundLimit() + kWatchdogMargin);
         if (!uitest::WaitUntil(ended, RoundLimit())) Hang(round.label);
+        round.ended = Clock::now();
         Watchdog::Disarm();
         QObject::disconnect(round.progressWatch);
     }
@@ -245,7 +247,7 @@ protected:
     }
 
     void EndRound(const Round& round, PhaseTally& tally, const std::string& outcome) {
-        const double seconds = SecondsBetween(round.started, Clock::now());
+        const double seconds = SecondsBetween(round.started, round.ended);
         tally.longestRun = std::max(tally.longestRun, seconds);
         const bool failed = FailureCount() != round.failuresBefore;
         if (failed) ++tally.failedRounds;
