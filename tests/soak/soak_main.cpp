@@ -26,12 +26,24 @@ void QuietQtMessages(QtMsgType type, const QMessageLogContext& context, const QS
 class SoakEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
+        // Qt scales the boxes' icons on its global thread pool, whose threads
+        // (each with an event descriptor of its own) come and go on Qt's
+        // schedule. One pool thread that never expires, started before any
+        // count, leaves the counts to the tool.
+        QThreadPool* pool = QThreadPool::globalInstance();
+        pool->setExpiryTimeout(-1);
+        pool->setMaxThreadCount(1);
+        pool->start([] {});
         std::printf("soak: starting: seed %u, %d rounds a phase, %lld s a round at most\n", soak::Seed(),
                     soak::Rounds(), static_cast<long long>(soak::RoundLimit().count()));
         std::fflush(stdout);
         m_start = soak::CountResources();
     }
-    void TearDown() override { soak::PrintTotal(m_start); }
+    void TearDown() override {
+        soak::PrintTotal(m_start);
+        // Joined here, while Qt is whole, rather than by its exit code.
+        QThreadPool::globalInstance()->waitForDone();
+    }
 
 private:
     soak::Resources m_start;
@@ -49,14 +61,6 @@ int main(int argc, char** argv) {
     soak::Watchdog::Start();
     g_qtHandler = qInstallMessageHandler(QuietQtMessages);
     QApplication app(argc, argv);
-    // Qt scales the boxes' icons on its global thread pool, whose threads
-    // (each with an event descriptor of its own) come and go on Qt's schedule.
-    // One pool thread that never expires, started before any count, leaves
-    // the counts to the tool.
-    QThreadPool* pool = QThreadPool::globalInstance();
-    pool->setExpiryTimeout(-1);
-    pool->setMaxThreadCount(1);
-    pool->start([] {});
     ::testing::AddGlobalTestEnvironment(new SoakEnvironment);
     return RUN_ALL_TESTS();
 }
