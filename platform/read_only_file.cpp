@@ -1,5 +1,6 @@
 #include "platform/read_only_file.h"
 
+#include <atomic>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,6 +10,20 @@
 #include "platform/system_error.h"
 
 namespace platform {
+
+namespace {
+std::atomic<int> g_lockFault{0};
+
+int LockExclusive(int fd) {
+    if (const int error = g_lockFault.exchange(0); error != 0) {
+        errno = error;
+        return -1;
+    }
+    return ::flock(fd, LOCK_EX | LOCK_NB);
+}
+}  // namespace
+
+void FailNextFileLock(int error) { g_lockFault.store(error); }
 
 ReadOnlyFile::~ReadOnlyFile() { Close(); }
 
@@ -35,10 +50,13 @@ bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
     if (::fstat(m_fd, &st) != 0) return fail(FileErrorCauseFromErrno(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
 
-    while (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+    // Only another holder of the lock is a sharing violation. Any other
+    // refusal (EBADF, ENOLCK, EOPNOTSUPP, EINVAL on network shares) means the
+    // file system keeps no locks, and the image is read without one.
+    while (LockExclusive(m_fd) != 0) {
         if (errno == EINTR) continue;
-        return fail(errno == EWOULDBLOCK ? FileErrorCause::SharingViolation
-                                         : FileErrorCauseFromErrno(errno));
+        if (errno == EWOULDBLOCK) return fail(FileErrorCause::SharingViolation);
+        break;
     }
     const int flags = ::fcntl(m_fd, F_GETFL);
     if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);

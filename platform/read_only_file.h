@@ -51,4 +51,7 @@ private:
     std::int64_t m_modifiedNsec = 0;
 };
 
+// Test seam: the next lock taken by Open fails with `error`.
+void FailNextFileLock(int error);
+
 }  // namespace platform

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -30,6 +29,7 @@
 #include "download/download_test_support.h"
 #include "platform/com_port_names.h"
 #include "support/loopback.h"
+#include "support/process_resources.h"
 #include "support/simulator_thread.h"
 #include "tools/controller_sim/controller_sim.h"
 #include "tools/subprocess.h"
@@ -45,48 +45,9 @@ enum class Transport { Tcp, Serial };
 
 // --- The process's own resources ---------------------------------------------
 
-inline int CountThreads() {
-    DIR* dir = ::opendir("/proc/self/task");
-    if (dir == nullptr) return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    ::closedir(dir);
-    return count;
-}
-
-struct Resources {
-    int descriptors = 0;
-    int threads = 0;
-    bool operator==(const Resources&) const = default;
-};
-
-inline Resources CountResources() { return {loopback::CountOpenDescriptors(), CountThreads()}; }
-
-// The counts to come back to. A sanitizer's runtime starts a helper thread
-// of its own with the first thread of the process: one is started and ended
-// here first, so that the helper is not taken for one the tool left behind.
-inline Resources Baseline() {
-    std::thread([] {}).join();
-    return CountResources();
-}
-
-inline std::ostream& operator<<(std::ostream& out, const Resources& r) {
-    return out << r.descriptors << " descriptors, " << r.threads << " threads";
-}
-
-// Detached workers end a moment after the idle event, and a peer closes its
-// end of a connection a moment after the tool: wait for the counts to settle.
-inline Resources SettledResources(const Resources& baseline, std::chrono::milliseconds limit = 5s) {
-    const auto end = Clock::now() + limit;
-    Resources now = CountResources();
-    while (!(now == baseline) && Clock::now() < end) {
-        std::this_thread::sleep_for(10ms);
-        now = CountResources();
-    }
-    return now;
-}
+using support::Baseline;
+using support::NothingLeftSince;
+using Resources = support::ProcessResources;
 
 // Bytes this process passed to read() and its kind, from /proc/self/io.
 inline std::uint64_t ReadCharCount() {

@@ -85,3 +85,24 @@ TEST_F(ReadOnlyFileOpen, AFileLockedByAnotherHolderIsASharingViolation) {
     char buffer[8];
     EXPECT_EQ(file.Read(buffer, sizeof buffer), 4u);
 }
+
+// A network share may refuse any lock at all: the image is still read, and
+// only another holder of the lock is a sharing violation.
+TEST_F(ReadOnlyFileOpen, AFileSystemWithoutLocksStillOpens_InjectedLockRefusals) {
+    std::ofstream(Path("img.bin")) << "data";
+    for (const int error : {EBADF, ENOLCK, EOPNOTSUPP, EINVAL}) {
+        platform::FailNextFileLock(error);
+        platform::ReadOnlyFile file;
+        FileErrorCause cause{};
+        EXPECT_TRUE(file.Open(Path("img.bin"), &cause)) << "errno " << error;
+        EXPECT_EQ(cause, FileErrorCause::None);
+        char buffer[8];
+        EXPECT_EQ(file.Read(buffer, sizeof buffer), 4u);
+    }
+    platform::FailNextFileLock(EWOULDBLOCK);
+    platform::ReadOnlyFile file;
+    FileErrorCause cause{};
+    EXPECT_FALSE(file.Open(Path("img.bin"), &cause));
+    EXPECT_EQ(cause, FileErrorCause::SharingViolation);
+    EXPECT_FALSE(file.IsOpen());
+}

@@ -37,7 +37,7 @@ public:
         std::printf("soak: starting: seed %u, %d rounds a phase, %lld s a round at most\n", soak::Seed(),
                     soak::Rounds(), static_cast<long long>(soak::RoundLimit().count()));
         std::fflush(stdout);
-        m_start = soak::CountResources();
+        m_start = support::TakeProcessResources();
     }
     void TearDown() override {
         soak::PrintTotal(m_start);

@@ -1,6 +1,5 @@
 #include "soak_support.h"
 
-#include <dirent.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -35,17 +34,6 @@ std::optional<unsigned long> EnvironmentNumber(const char* name) {
         return std::nullopt;
     }
     return value;
-}
-
-int CountThreads() {
-    DIR* dir = ::opendir("/proc/self/task");
-    if (dir == nullptr) return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    ::closedir(dir);
-    return count;
 }
 
 // The watchdog's state; its thread lives as long as the process.
@@ -148,47 +136,7 @@ void Hang(const std::string& what) {
 }
 
 std::ostream& operator<<(std::ostream& out, const Resources& r) {
-    return out << r.descriptors << " descriptors, " << r.threads << " threads";
-}
-
-Resources CountResources() { return {loopback::CountOpenDescriptors(), CountThreads()}; }
-
-std::map<int, std::string> ListDescriptors() {
-    std::map<int, std::string> list;
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (dir == nullptr) return list;
-    const int own = ::dirfd(dir);
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.') continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd == own) continue;
-        char target[512];
-        const ssize_t n = ::readlinkat(own, entry->d_name, target, sizeof target - 1);
-        list[fd] = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "?";
-    }
-    ::closedir(dir);
-    return list;
-}
-
-std::string DescribeNewDescriptors(const std::map<int, std::string>& before,
-                                   const std::map<int, std::string>& now) {
-    std::string text;
-    for (const auto& [fd, target] : now) {
-        const auto was = before.find(fd);
-        if (was == before.end() || was->second != target)
-            text += " " + std::to_string(fd) + " -> " + target + ";";
-    }
-    return text.empty() ? " none" : text;
-}
-
-Resources SettledResources(const Resources& baseline, std::chrono::milliseconds limit) {
-    const auto end = Clock::now() + limit;
-    Resources now = CountResources();
-    while (!(now == baseline) && Clock::now() < end) {
-        std::this_thread::sleep_for(10ms);
-        now = CountResources();
-    }
-    return now;
+    return out << r.descriptors.size() << " descriptors, " << r.threads.size() << " threads";
 }
 
 void PhaseTally::Message(const std::string& text, const std::string& icon) {
@@ -236,7 +184,9 @@ void PhaseTally::Print() const {
 void PrintTotal(const Resources& atStart) {
     const PhaseTally& total = Total();
     if (total.rounds == 0) return;
-    const Resources atEnd = SettledResources(atStart, 1s);
+    // Counted once whatever the tool's last worker was doing has ended.
+    (void)support::NothingLeftSince(atStart, 1s);
+    const Resources atEnd = support::TakeProcessResources();
     std::ostringstream out;
     out << "soak: seed " << Seed() << " (VORNIC_SOAK_SEED=" << Seed()
         << " repeats the moments), " << Rounds() << " rounds a phase\n";

@@ -13,6 +13,8 @@
 #include <string>
 #include <utility>
 
+#include "support/process_resources.h"
+
 namespace soak {
 
 using Clock = std::chrono::steady_clock;
@@ -47,23 +49,9 @@ public:
 // could not even clean up.
 [[noreturn]] void Hang(const std::string& what);
 
-struct Resources {
-    int descriptors = 0;
-    int threads = 0;
-    bool operator==(const Resources&) const = default;
-};
+// Threads and descriptors of the process; printed as counts.
+using Resources = support::ProcessResources;
 std::ostream& operator<<(std::ostream& out, const Resources& r);
-
-Resources CountResources();
-// The open descriptors and what each one is, for a failure message.
-std::map<int, std::string> ListDescriptors();
-// The entries of `now` that `before` has not, or has with another target.
-std::string DescribeNewDescriptors(const std::map<int, std::string>& before,
-                                   const std::map<int, std::string>& now);
-// Detached workers end a moment after the idle event, and the simulator closes
-// its end of a connection a moment after the tool: the counts are read again
-// until they match `baseline` or the time is up.
-Resources SettledResources(const Resources& baseline, std::chrono::milliseconds limit = 5s);
 
 // What one phase saw.
 struct PhaseTally {

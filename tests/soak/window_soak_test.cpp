@@ -150,8 +150,7 @@ protected:
 
     Resources Baseline() {
         uitest::RunEventsFor(Ms(100));
-        m_baselineDescriptors = ListDescriptors();
-        return CountResources();
+        return support::TakeProcessResources();
     }
 
     Round PrepareRound(const std::string& phase, int number, std::mt19937& rng) {
@@ -241,9 +240,7 @@ protected:
     }
 
     void ExpectSettled(const Resources& baseline) {
-        const Resources now = SettledResources(baseline);
-        EXPECT_EQ(now, baseline) << "descriptors or threads left behind; new descriptors:"
-                                 << DescribeNewDescriptors(m_baselineDescriptors, ListDescriptors());
+        EXPECT_TRUE(support::NothingLeftSince(baseline)) << "descriptors or threads left behind";
     }
 
     void EndRound(const Round& round, PhaseTally& tally, const std::string& outcome) {
@@ -262,7 +259,6 @@ protected:
     std::unique_ptr<uitest::ModalUser> m_user;
     std::vector<SeenBox> m_seen;
     std::optional<SeenBox> m_current;
-    std::map<int, std::string> m_baselineDescriptors;
     Ms m_holdFor{0};
     bool m_windowFinished = false;
 };
@@ -303,7 +299,7 @@ TEST_F(WindowSoak, DownloadsInARowAllArriveByteIdentical) {
     EXPECT_EQ(uitest::ReadText(ConfigPath()), config) << "downloads leave Config.ini as it was";
     tally.rounds = Rounds();
     tally.seconds = SecondsBetween(phaseStart, Clock::now());
-    tally.after = CountResources();
+    tally.after = support::TakeProcessResources();
     tally.Print();
 }
 
@@ -377,7 +373,7 @@ TEST_F(WindowSoak, BreakAtRandomMomentsEndsEachRunWithTheRightMessage) {
 
     tally.rounds = Rounds();
     tally.seconds = SecondsBetween(phaseStart, Clock::now());
-    tally.after = CountResources();
+    tally.after = support::TakeProcessResources();
     tally.Print();
 }
 
@@ -517,7 +513,7 @@ TEST_F(WindowSoak, ExitAtRandomMomentsClosesTheWindowOnlyAfterTheMessage) {
     EXPECT_EQ(uitest::ReadText(ConfigPath()), config) << "the windows leave Config.ini as it was";
     tally.rounds = Rounds();
     tally.seconds = SecondsBetween(phaseStart, Clock::now());
-    tally.after = CountResources();
+    tally.after = support::TakeProcessResources();
     tally.Print();
 }
 
