@@ -225,12 +225,12 @@ TEST(ToolCommandLines, HelpAndVersionPrintOnStandardOutputAndExitZero) {
              {{VORNIC_FLASH_PATH, "--tcp", "127.0.0.1:1", "--version", "fw.bin"}, flashVersion},
              {{VORNIC_FLASH_PATH, "--help"}, flash::FlashUsageText()},
              {{VORNIC_FLASH_PATH, "-h", "--tcp", "127.0.0.1:1"}, flash::FlashUsageText()},
-             {{VORNIC_SIM_PATH, "--version"}, simVersion},
+             {{VORNIC_SIM_PATH, "--port", "0", "--version"}, simVersion},
              {{VORNIC_SIM_PATH, "--port", "0", "-h"}, sim::HelpText()}}) {
         Subprocess program(argv);
-        EXPECT_EQ(program.Wait(kStartMs), 0) << argv[1];
-        EXPECT_EQ(program.Stdout(), expected) << argv[1];
-        EXPECT_EQ(program.Stderr(), "") << argv[1];
+        EXPECT_EQ(program.Wait(kStartMs), 0) << argv.back();
+        EXPECT_EQ(program.Stdout(), expected) << argv.back();
+        EXPECT_EQ(program.Stderr(), "") << argv.back();
     }
     EXPECT_NE(flashVersion.find_first_of("0123456789"), std::string::npos);
 }
