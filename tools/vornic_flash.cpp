@@ -17,6 +17,7 @@
 #include "platform/com_port_names.h"
 #include "platform/event.h"
 #include "platform/tcp_socket.h"
+#include "tools/flash_options.h"
 
 namespace {
 
@@ -25,28 +26,12 @@ constexpr std::int32_t kConnectTimeoutMs = 2000;
 constexpr std::uint32_t kTcpReceiveTimeoutMs = 50000;
 constexpr std::uint16_t kSerialBaud = 19200;
 constexpr std::uint32_t kSerialReadTimeoutMs = 1700;
-constexpr std::uint16_t kHighestComPort = 20;
 // A Break repeats its stop request at this pace until the run has ended.
 constexpr std::int64_t kStopRepeatMs = 200;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-
-const char kUsage[] =
-    "Usage: vornic-flash --tcp HOST:PORT [options] FILE\n"
-    "       vornic-flash --serial PORT [options] FILE\n"
-    "\n"
-    "Downloads the first 65536 bytes of FILE into the display controller.\n"
-    "  --tcp HOST:PORT         HOST a dotted IPv4 address (127.0.0.1), PORT 1..65535\n"
-    "  --serial PORT           COM1..COM20, or a serial device path (used as COM1)\n"
-    "  --receive-timeout MS    reply time-out (default 50000 on TCP, 1700 serial)\n"
-    "  --connect-timeout MS    TCP connect time-out (default 2000)\n"
-    "  --help                  this text\n"
-    "\n"
-    "Ctrl-C breaks the download off. Exit status: 0 after\n"
-    "\"Download firmware successfully!\", 1 after any other message, 2 on a\n"
-    "usage error.\n";
 
 class ConsoleContext : public DownloadContext {
 public:
@@ -97,131 +82,25 @@ private:
     bool m_succeeded = false;
 };
 
-bool ParseUnsigned(const std::string& text, unsigned long long high, unsigned long long* value) {
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    *value = std::stoull(text);
-    return *value <= high;
-}
-
-// Four decimal parts of 0..255, in host byte order. Names are refused: the
-// tool has never resolved names, and a lookup could reach beyond the link.
-bool ParseDottedQuad(const std::string& text, std::uint32_t* address) {
-    std::uint32_t result = 0;
-    std::size_t start = 0;
-    for (int part = 0; part < 4; ++part) {
-        const std::size_t dot = text.find('.', start);
-        if ((part < 3) != (dot != std::string::npos)) return false;
-        const std::string piece = text.substr(start, dot == std::string::npos ? dot : dot - start);
-        unsigned long long value;
-        if (piece.size() > 3 || !ParseUnsigned(piece, 255, &value)) return false;
-        result = (result << 8) | static_cast<std::uint32_t>(value);
-        start = dot + 1;
-    }
-    *address = result;
-    return true;
-}
-
-struct Command {
-    bool help = false;
-    bool tcp = false;
-    std::uint32_t address = 0;  // host byte order
-    std::uint16_t port = 0;     // TCP port or COM number
-    std::string devicePath;
-    std::int32_t connectTimeout = kConnectTimeoutMs;
-    long long receiveTimeout = -1;
-    std::string file;
-};
-
-bool ParseCommand(const std::vector<std::string>& args, Command* command, std::string* error) {
-    bool transport = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        std::string text;
-        unsigned long long n;
-        if (arg == "--help" || arg == "-h") {
-            command->help = true;
-        } else if (arg == "--tcp" || arg == "--serial") {
-            if (transport) {
-                *error = "give one of --tcp and --serial";
-                return false;
-            }
-            transport = true;
-            if (!value(&text)) return false;
-            if (arg == "--tcp") {
-                command->tcp = true;
-                const std::size_t colon = text.rfind(':');
-                if (colon == std::string::npos || !ParseDottedQuad(text.substr(0, colon), &command->address) ||
-                    !ParseUnsigned(text.substr(colon + 1), 65535, &n) || n == 0) {
-                    *error = "--tcp: '" + text + "' is not HOST:PORT with a dotted IPv4 address";
-                    return false;
-                }
-                command->port = static_cast<std::uint16_t>(n);
-            } else {
-                const std::uint16_t com = platform::ComNumberFromName(text);
-                if (com >= 1 && com <= kHighestComPort) {
-                    command->port = com;
-                } else if (text.find('/') != std::string::npos) {
-                    command->port = 1;
-                    command->devicePath = text;
-                } else {
-                    *error = "--serial: '" + text + "' is neither COM1..COM20 nor a device path";
-                    return false;
-                }
-            }
-        } else if (arg == "--receive-timeout" || arg == "--connect-timeout") {
-            if (!value(&text)) return false;
-            if (!ParseUnsigned(text, 0x7fffffff, &n)) {
-                *error = arg + ": '" + text + "' is not a count of milliseconds";
-                return false;
-            }
-            if (arg == "--receive-timeout")
-                command->receiveTimeout = static_cast<long long>(n);
-            else
-                command->connectTimeout = static_cast<std::int32_t>(n);
-        } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-            *error = "unknown option '" + arg + "'";
-            return false;
-        } else if (command->file.empty()) {
-            command->file = arg;
-        } else {
-            *error = "one firmware file only";
-            return false;
-        }
-    }
-    if (command->help) return true;
-    if (!transport) {
-        *error = "give --tcp HOST:PORT or --serial PORT";
-        return false;
-    }
-    if (command->file.empty()) {
-        *error = "no firmware file given";
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    Command command;
-    std::string error;
-    if (!ParseCommand(std::vector<std::string>(argv + 1, argv + argc), &command, &error)) {
-        std::fprintf(stderr, "vornic-flash: %s\n\n%s", error.c_str(), kUsage);
-        return kExitUsage;
+    const flash::FlashCommandLine command = flash::ParseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
+    switch (command.outcome) {
+        case tools::ParseOutcome::Run:
+            break;
+        case tools::ParseOutcome::Help:
+            std::fputs(flash::FlashUsageText(), stdout);
+            return kExitSuccess;
+        case tools::ParseOutcome::Version:
+            std::printf("%s\n", tools::VersionLine("vornic-flash").c_str());
+            return kExitSuccess;
+        case tools::ParseOutcome::UsageError:
+            std::fprintf(stderr, "vornic-flash: %s\n\n%s", command.error.c_str(), flash::FlashUsageText());
+            return kExitUsage;
     }
-    if (command.help) {
-        std::fputs(kUsage, stdout);
-        return kExitSuccess;
-    }
+    const flash::FlashOptions& options = command.options;
+    const flash::FlashTarget& target = options.targets.front();
 
     // Ctrl-C arrives as data on a descriptor that the main thread waits on
     // together with the idle event; blocked before any thread starts, so the
@@ -237,19 +116,16 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
 
-    ConsoleContext context(command.file, isatty(STDOUT_FILENO) != 0);
+    ConsoleContext context(options.file, isatty(STDOUT_FILENO) != 0);
     CCommChannel& channel = context.Channel();
-    if (command.tcp) {
-        const auto timeout = command.receiveTimeout >= 0 ? static_cast<std::uint32_t>(command.receiveTimeout)
-                                                         : kTcpReceiveTimeoutMs;
-        channel.SetTcpParams(platform::HostToNetwork32(command.address), command.port,
-                             command.connectTimeout, timeout);
+    if (target.tcp) {
+        channel.SetTcpParams(platform::HostToNetwork32(target.address), target.port,
+                             options.connectTimeoutMs.value_or(kConnectTimeoutMs),
+                             options.receiveTimeoutMs.value_or(kTcpReceiveTimeoutMs));
         channel.SetWay(kWayTcp);
     } else {
-        if (!command.devicePath.empty()) platform::SetComPortPath(command.port, command.devicePath);
-        const auto timeout = command.receiveTimeout >= 0 ? static_cast<std::uint32_t>(command.receiveTimeout)
-                                                         : kSerialReadTimeoutMs;
-        channel.SetSerialParams(command.port, kSerialBaud, timeout);
+        if (!target.devicePath.empty()) platform::SetComPortPath(target.port, target.devicePath);
+        channel.SetSerialParams(target.port, kSerialBaud, options.receiveTimeoutMs.value_or(kSerialReadTimeoutMs));
         channel.SetWay(kWaySerial);
     }
 

@@ -14,6 +14,8 @@
 #include <random>
 
 #include "tests/tools/subprocess.h"
+#include "tools/controller_sim/sim_options.h"
+#include "tools/flash_options.h"
 
 using tools_test::Subprocess;
 
@@ -154,11 +156,83 @@ TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
              {"--serial", "COM21", "fw.bin"},
              {"--serial", "COM1", "--tcp", "127.0.0.1:1", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "--receive-timeout", "soon", "fw.bin"},
-             {"--tcp", "127.0.0.1:10001", "a.bin", "b.bin"}}) {
+             {"--tcp", "127.0.0.1:10001", "a.bin", "b.bin"},
+             {"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10002", "fw.bin"},
+             {"--tcp", "127.0.0.1:65536", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--frobnicate", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "fw.bin", "--receive-timeout"},
+             {"--tcp", "127.0.0.1:10001", "--connect-timeout", "2147483648", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--receive-timeout", "-1", "fw.bin"},
+             {"--serial", "COM1", "--receive-timeout", "1700"}}) {
         Subprocess flash(Flash(args));
         EXPECT_EQ(flash.Wait(kStartMs), 2) << (args.empty() ? "(none)" : args[0] + " " + (args.size() > 1 ? args[1] : ""));
         EXPECT_NE(flash.Stderr().find("Usage: vornic-flash"), std::string::npos);
     }
+}
+
+TEST(FlashOptions, EachOptionLandsInItsFieldWhateverTheOrder) {
+    struct Row {
+        std::vector<std::string> args;
+        bool tcp;
+        std::uint32_t address;
+        std::uint16_t port;
+        std::string devicePath;
+        std::optional<std::int32_t> connectMs;
+        std::optional<std::uint32_t> receiveMs;
+        std::string file;
+    };
+    for (const Row& row : std::vector<Row>{
+             {{"--tcp", "127.0.0.1:10001", "fw.bin"}, true, 0x7f000001, 10001, "", {}, {}, "fw.bin"},
+             {{"--tcp=127.255.0.9:65535", "--connect-timeout", "0", "a b.bin"}, true, 0x7fff0009, 65535, "", 0, {}, "a b.bin"},
+             {{"fw.bin", "--serial", "com20", "--receive-timeout", "2147483647"}, false, 0, 20, "", {}, 2147483647u, "fw.bin"},
+             {{"--receive-timeout", "5", "--receive-timeout", "7", "--serial", "/dev/pts/7", "-"}, false, 0, 1, "/dev/pts/7", {}, 7u, "-"},
+             {{"--serial", "COM2", "--", "--fw.bin"}, false, 0, 2, "", {}, {}, "--fw.bin"}}) {
+        const flash::FlashCommandLine line = flash::ParseFlashOptions(row.args);
+        ASSERT_EQ(line.outcome, tools::ParseOutcome::Run) << row.args[0] << ": " << line.error;
+        ASSERT_EQ(line.options.targets.size(), 1u);
+        const flash::FlashTarget& target = line.options.targets[0];
+        EXPECT_EQ(target.tcp, row.tcp) << row.args[0];
+        EXPECT_EQ(target.address, row.address) << row.args[0];
+        EXPECT_EQ(target.port, row.port) << row.args[0];
+        EXPECT_EQ(target.devicePath, row.devicePath) << row.args[0];
+        EXPECT_EQ(line.options.connectTimeoutMs, row.connectMs) << row.args[0];
+        EXPECT_EQ(line.options.receiveTimeoutMs, row.receiveMs) << row.args[0];
+        EXPECT_EQ(line.options.file, row.file) << row.args[0];
+    }
+}
+
+TEST(FlashOptions, HelpAndVersionNeedNoTargetAndUsageErrorsNameTheOption) {
+    EXPECT_EQ(flash::ParseFlashOptions({"--help"}).outcome, tools::ParseOutcome::Help);
+    EXPECT_EQ(flash::ParseFlashOptions({"fw.bin", "-h"}).outcome, tools::ParseOutcome::Help);
+    EXPECT_EQ(flash::ParseFlashOptions({"--version"}).outcome, tools::ParseOutcome::Version);
+    for (const auto& [args, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"--connect-timeout", "2147483648"}, "--connect-timeout"},
+             {{"--serial", "COM1", "fw.bin", "--receive-timeout"}, "--receive-timeout"},
+             {{"--tcp", "127.0.0.1:1", "--jobs", "2", "fw.bin"}, "--jobs"},
+             {{"--tcp", "127.0.0.1:1", "--serial", "COM1", "fw.bin"}, "--serial"},
+             {{"--tcp", "127.0.0.1:1"}, "file"}}) {
+        const flash::FlashCommandLine line = flash::ParseFlashOptions(args);
+        EXPECT_EQ(line.outcome, tools::ParseOutcome::UsageError) << named;
+        EXPECT_NE(line.error.find(named), std::string::npos) << line.error;
+    }
+}
+
+TEST(ToolCommandLines, HelpAndVersionPrintOnStandardOutputAndExitZero) {
+    const std::string flashVersion = std::string("vornic-flash ") + VORNIC_VERSION + "\n";
+    const std::string simVersion = std::string("vornic-controller-sim ") + VORNIC_VERSION + "\n";
+    for (const auto& [argv, expected] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{VORNIC_FLASH_PATH, "--version"}, flashVersion},
+             {{VORNIC_FLASH_PATH, "--tcp", "127.0.0.1:1", "--version", "fw.bin"}, flashVersion},
+             {{VORNIC_FLASH_PATH, "--help"}, flash::FlashUsageText()},
+             {{VORNIC_FLASH_PATH, "-h", "--tcp", "127.0.0.1:1"}, flash::FlashUsageText()},
+             {{VORNIC_SIM_PATH, "--port", "0", "--version"}, simVersion},
+             {{VORNIC_SIM_PATH, "--port", "0", "-h"}, sim::HelpText()}}) {
+        Subprocess program(argv);
+        EXPECT_EQ(program.Wait(kStartMs), 0) << argv.back();
+        EXPECT_EQ(program.Stdout(), expected) << argv.back();
+        EXPECT_EQ(program.Stderr(), "") << argv.back();
+    }
+    EXPECT_NE(flashVersion.find_first_of("0123456789"), std::string::npos);
 }
 
 TEST(SimulatorCommand, TerminationPrintsTheSummaryAndUsageErrorsExitTwo) {

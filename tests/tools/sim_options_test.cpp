@@ -55,7 +55,15 @@ TEST(SimOptions, MalformedOrConflictingOptionsAreUsageErrors) {
              {"--host", "localhost"},
              {"--mute", "--fault-close", "2"},
              {"--sessions", "0"},
-             {"--frobnicate"}}) {
+             {"--frobnicate"},
+             {"--verbose", "extra"},
+             {"--image"},
+             {"--delay-ms", "600001"},
+             {"--drip-ms", "+5"},
+             {"--port", "0x10000"},
+             {"--port", "1O"},
+             {"--sessions", "2147483648"},
+             {"--reply-fill", "0x"}}) {
         EXPECT_FALSE(Parse(args, &o, &error)) << args[0];
         EXPECT_FALSE(error.empty());
     }
@@ -69,5 +77,21 @@ TEST(SimOptions, OnceIsOneSessionAndHelpIsNoError) {
     EXPECT_EQ(o.dripMs, sim::kDefaultDripMs);
     ASSERT_TRUE(Parse({"--help"}, &o));
     EXPECT_TRUE(o.help);
+    ASSERT_TRUE(Parse({"--version"}, &o));
+    EXPECT_TRUE(o.version);
+    EXPECT_FALSE(o.help);
     EXPECT_NE(sim::HelpText().find("--fault-reply BYTE@N"), std::string::npos);
+}
+
+TEST(SimOptions, NumbersMayBeHexAndTheLaterOptionWins) {
+    Options o;
+    ASSERT_TRUE(Parse({"--port", "0x2711", "--sessions", "5", "--once", "--drip-ms", "7", "--drip", "-v"}, &o));
+    EXPECT_EQ(o.port, 10001);
+    EXPECT_EQ(o.sessions, 1);
+    EXPECT_EQ(o.dripMs, 7);
+    EXPECT_TRUE(o.verbose);
+    ASSERT_TRUE(Parse({"--once", "--sessions", "5", "--serial-device", "/dev/null", "--serial", "--reply-fill", "010"}, &o));
+    EXPECT_EQ(o.sessions, 5);
+    EXPECT_EQ(o.transport, sim::Transport::SerialPty);
+    EXPECT_EQ(o.session.replyFill, 10);
 }

@@ -9,6 +9,7 @@
 
 #include "tools/controller_sim/controller_sim.h"
 #include "tools/controller_sim/sim_options.h"
+#include "tools/command_line.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -20,6 +21,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(sim::HelpText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("%s\n", tools::VersionLine("vornic-controller-sim").c_str());
         return 0;
     }
 

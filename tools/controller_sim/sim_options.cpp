@@ -1,79 +1,37 @@
 #include "tools/controller_sim/sim_options.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cctype>
 #include <limits>
+
+#include "tools/command_line.h"
 
 namespace sim {
 
 namespace {
 
-// A decimal, 0x-hex or 0-octal number within [low, high].
-bool ParseNumber(const std::string& text, long long low, long long high, long long* value) {
-    if (text.empty()) return false;
-    int base = 10;
-    std::size_t i = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        i = 2;
-    }
-    long long result = 0;
-    for (; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        int digit;
-        if (std::isdigit(c))
-            digit = c - '0';
-        else if (base == 16 && std::isxdigit(c))
-            digit = std::tolower(c) - 'a' + 10;
-        else
-            return false;
-        if (digit >= base) return false;
-        result = result * base + digit;
-        if (result > high) return false;
-    }
-    if (result < low) return false;
-    *value = result;
-    return true;
+// A decimal or 0x-hex number within [low, high].
+template <typename T>
+std::optional<T> ParseNumber(std::string_view text, T low, T high) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return tools::ParseNumber(text.substr(2), low, high, 16);
+    return tools::ParseNumber(text, low, high);
 }
 
 // A byte as a number (0x41, 65) or as one printable character other than a
 // digit (A).
-bool ParseByte(const std::string& text, std::uint8_t* byte) {
-    long long value;
-    if (ParseNumber(text, 0, 255, &value)) {
-        *byte = static_cast<std::uint8_t>(value);
-        return true;
-    }
-    if (text.size() == 1 && std::isprint(static_cast<unsigned char>(text[0]))) {
-        *byte = static_cast<std::uint8_t>(text[0]);
-        return true;
-    }
-    return false;
-}
-
-bool ParseFrame(const std::string& text, int* frame) {
-    long long value;
-    if (!ParseNumber(text, 0, kFrameCount - 1, &value)) return false;
-    *frame = static_cast<int>(value);
-    return true;
+std::optional<std::uint8_t> ParseByte(std::string_view text) {
+    if (const auto byte = ParseNumber<std::uint8_t>(text, 0, 255)) return byte;
+    if (text.size() == 1 && std::isprint(static_cast<unsigned char>(text[0])))
+        return static_cast<std::uint8_t>(text[0]);
+    return std::nullopt;
 }
 
 // Only loopback: the simulator is a test peer, never a server on a network.
-bool ParseLoopbackAddress(const std::string& text) {
-    int parts = 0;
-    std::size_t start = 0;
-    bool first127 = false;
-    for (;;) {
-        const std::size_t dot = text.find('.', start);
-        const std::string part = text.substr(start, dot == std::string::npos ? dot : dot - start);
-        long long value;
-        if (part.size() > 3 || !ParseNumber(part, 0, 255, &value) || part.find_first_not_of("0123456789") != std::string::npos)
-            return false;
-        if (parts == 0) first127 = value == 127;
-        ++parts;
-        if (dot == std::string::npos) break;
-        start = dot + 1;
-    }
-    return parts == 4 && first127;
+bool IsLoopbackAddress(const std::string& text) {
+    const auto address = tools::ParseDottedQuad(text);
+    return address && (*address >> 24) == 127;
 }
 
 }  // namespace
@@ -81,106 +39,90 @@ bool ParseLoopbackAddress(const std::string& text) {
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error) {
     Options o;
     bool sawFault = false;
+    CLI::App app;
+
     auto addFault = [&](int frame, Fault fault, const std::string& option) {
-        if (!o.session.faults.emplace(frame, fault).second) {
-            *error = option + ": frame " + std::to_string(frame) + " already has a fault";
-            return false;
-        }
+        if (!o.session.faults.emplace(frame, fault).second)
+            tools::RefuseValue(option, "frame " + std::to_string(frame) + " already has a fault");
         sawFault = true;
-        return true;
+    };
+    // An option that takes a number from low to high.
+    auto numberOption = [&](const std::string& option, int low, int high, std::function<void(int)> take) {
+        tools::AddValueOption(app, option, [=](const std::string& text) {
+            const auto n = ParseNumber(text, low, high);
+            if (!n)
+                tools::RefuseValue(option, "'" + text + "' is not a number from " + std::to_string(low) + " to " +
+                                               std::to_string(high));
+            take(*n);
+        });
     };
 
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        auto value = [&](std::string* out) {
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return false;
-            }
-            *out = args[++i];
-            return true;
-        };
-        auto number = [&](long long low, long long high, long long* out) {
-            std::string text;
-            if (!value(&text)) return false;
-            if (!ParseNumber(text, low, high, out)) {
-                *error = arg + ": '" + text + "' is not a number from " + std::to_string(low) +
-                         " to " + std::to_string(high);
-                return false;
-            }
-            return true;
-        };
-        long long n;
-        std::string text;
+    // Transport.
+    tools::AddValueOption(app, "--host", [&](const std::string& text) {
+        if (!IsLoopbackAddress(text)) tools::RefuseValue("--host", "'" + text + "' is no loopback address (127.x.y.z)");
+        o.host = text;
+    });
+    numberOption("--port", 0, 65535, [&](int n) { o.port = static_cast<std::uint16_t>(n); });
+    tools::AddFlagOption(app, "--serial", [&] { o.transport = Transport::SerialPty; });
+    tools::AddValueOption(app, "--serial-device", [&](const std::string& text) {
+        o.devicePath = text;
+        o.transport = Transport::SerialDevice;
+    });
 
-        if (arg == "--help" || arg == "-h") {
-            o.help = true;
-        } else if (arg == "--host") {
-            if (!value(&text)) return false;
-            if (!ParseLoopbackAddress(text)) {
-                *error = "--host: '" + text + "' is no loopback address (127.x.y.z)";
-                return false;
-            }
-            o.host = text;
-        } else if (arg == "--port") {
-            if (!number(0, 65535, &n)) return false;
-            o.port = static_cast<std::uint16_t>(n);
-        } else if (arg == "--serial") {
-            o.transport = Transport::SerialPty;
-        } else if (arg == "--serial-device") {
-            if (!value(&o.devicePath)) return false;
-            o.transport = Transport::SerialDevice;
-        } else if (arg == "--image") {
-            if (!value(&o.imagePath)) return false;
-        } else if (arg == "--reply-len") {
-            if (!number(1, kMaxReplyLength, &n)) return false;
-            o.replyLength = static_cast<std::size_t>(n);
-        } else if (arg == "--reply-fill") {
-            if (!value(&text)) return false;
-            if (!ParseByte(text, &o.session.replyFill)) {
-                *error = "--reply-fill: '" + text + "' is no byte";
-                return false;
-            }
-        } else if (arg == "--fault-reply") {
-            if (!value(&text)) return false;
-            const std::size_t at = text.rfind('@');
-            Fault fault{FaultKind::Reply, 0};
-            int frame;
-            if (at == std::string::npos || !ParseByte(text.substr(0, at), &fault.byte) ||
-                !ParseFrame(text.substr(at + 1), &frame)) {
-                *error = "--fault-reply: '" + text + "' is not BYTE@FRAME (for example 0x02@5)";
-                return false;
-            }
-            if (!addFault(frame, fault, arg)) return false;
-        } else if (arg == "--fault-silent" || arg == "--fault-close") {
-            if (!number(0, kFrameCount - 1, &n)) return false;
-            const FaultKind kind = arg == "--fault-silent" ? FaultKind::Silent : FaultKind::Close;
-            if (!addFault(static_cast<int>(n), Fault{kind, 0}, arg)) return false;
-        } else if (arg == "--delay-ms") {
-            if (!number(0, 600000, &n)) return false;
-            o.delayMs = static_cast<int>(n);
-        } else if (arg == "--drip") {
-            if (o.dripMs < 0) o.dripMs = kDefaultDripMs;
-        } else if (arg == "--drip-ms") {
-            if (!number(0, 10000, &n)) return false;
-            o.dripMs = static_cast<int>(n);
-        } else if (arg == "--mute") {
-            o.mute = true;
-        } else if (arg == "--once") {
-            o.sessions = 1;
-        } else if (arg == "--sessions") {
-            if (!number(1, std::numeric_limits<int>::max(), &n)) return false;
-            o.sessions = static_cast<int>(n);
-        } else if (arg == "--verbose" || arg == "-v") {
-            o.verbose = true;
-        } else {
-            *error = "unknown option '" + arg + "'";
-            return false;
+    // Replies.
+    numberOption("--reply-len", 1, static_cast<int>(kMaxReplyLength),
+                 [&](int n) { o.replyLength = static_cast<std::size_t>(n); });
+    tools::AddValueOption(app, "--reply-fill", [&](const std::string& text) {
+        const auto byte = ParseByte(text);
+        if (!byte) tools::RefuseValue("--reply-fill", "'" + text + "' is no byte");
+        o.session.replyFill = *byte;
+    });
+    numberOption("--delay-ms", 0, 600000, [&](int n) { o.delayMs = n; });
+    tools::AddFlagOption(app, "--drip", [&] {
+        if (o.dripMs < 0) o.dripMs = kDefaultDripMs;
+    });
+    numberOption("--drip-ms", 0, 10000, [&](int n) { o.dripMs = n; });
+
+    // Faults.
+    tools::AddValueOption(app, "--fault-reply", [&](const std::string& text) {
+        const std::size_t at = text.rfind('@');
+        std::optional<std::uint8_t> byte;
+        std::optional<int> frame;
+        if (at != std::string::npos) {
+            byte = ParseByte(std::string_view(text).substr(0, at));
+            frame = ParseNumber(std::string_view(text).substr(at + 1), 0, kFrameCount - 1);
         }
-    }
-    if (o.mute && (sawFault || o.dripMs >= 0 || o.delayMs > 0)) {
-        *error = "--mute answers nothing: it takes no fault, delay or drip";
-        return false;
+        if (!byte || !frame)
+            tools::RefuseValue("--fault-reply", "'" + text + "' is not BYTE@FRAME (for example 0x02@5)");
+        addFault(*frame, Fault{FaultKind::Reply, *byte}, "--fault-reply");
+    });
+    numberOption("--fault-silent", 0, kFrameCount - 1,
+                 [&](int frame) { addFault(frame, Fault{FaultKind::Silent, 0}, "--fault-silent"); });
+    numberOption("--fault-close", 0, kFrameCount - 1,
+                 [&](int frame) { addFault(frame, Fault{FaultKind::Close, 0}, "--fault-close"); });
+    tools::AddFlagOption(app, "--mute", [&] { o.mute = true; });
+
+    // Output and ending.
+    tools::AddValueOption(app, "--image", [&](const std::string& text) { o.imagePath = text; });
+    tools::AddFlagOption(app, "-v,--verbose", [&] { o.verbose = true; });
+    tools::AddFlagOption(app, "--once", [&] { o.sessions = 1; });
+    numberOption("--sessions", 1, std::numeric_limits<int>::max(), [&](int n) { o.sessions = n; });
+
+    switch (tools::ParseCommandLine(app, args, error)) {
+        case tools::ParseOutcome::UsageError:
+            return false;
+        case tools::ParseOutcome::Help:
+            o.help = true;
+            break;
+        case tools::ParseOutcome::Version:
+            o.version = true;
+            break;
+        case tools::ParseOutcome::Run:
+            if (o.mute && (sawFault || o.dripMs >= 0 || o.delayMs > 0)) {
+                *error = "--mute answers nothing: it takes no fault, delay or drip";
+                return false;
+            }
+            break;
     }
     if (o.replyLength == 0)
         o.replyLength = o.transport == Transport::Tcp ? kTcpReplyLength : kSerialReplyLength;
@@ -229,6 +171,7 @@ Ending:
   --sessions N         end after N sessions (TCP: connections; serial: spells
                        of traffic between hang-ups)
   --help, -h           this text
+  --version            the program's version
 
 SIGINT or SIGTERM also ends it. At the end it prints
   summary: frames=F bad=B images=I complete=yes|no sessions=S

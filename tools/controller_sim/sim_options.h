@@ -30,10 +30,11 @@ struct Options {
     int sessions = 0;  // 0: until stopped
     bool verbose = false;
     bool help = false;
+    bool version = false;
 };
 
 // Parses the arguments after the program name. False with a reason in
-// *error for a usage error.
+// *error for a usage error; --help and --version are no error.
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
 
 std::string HelpText();
