@@ -17,6 +17,7 @@
 #include "platform/com_port_names.h"
 #include "platform/event.h"
 #include "platform/tcp_socket.h"
+#include "settings/comm_settings.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ const char kUsage[] =
     "  --serial PORT           COM1..COM20, or a serial device path (used as COM1)\n"
     "  --receive-timeout MS    reply time-out (default 50000 on TCP, 1700 serial)\n"
     "  --connect-timeout MS    TCP connect time-out (default 2000)\n"
+    "  --config-path           print the path of the window's Config.ini and exit\n"
     "  --help                  this text\n"
     "\n"
     "Ctrl-C breaks the download off. Exit status: 0 after\n"
@@ -124,6 +126,7 @@ bool ParseDottedQuad(const std::string& text, std::uint32_t* address) {
 
 struct Command {
     bool help = false;
+    bool configPath = false;
     bool tcp = false;
     std::uint32_t address = 0;  // host byte order
     std::uint16_t port = 0;     // TCP port or COM number
@@ -149,6 +152,8 @@ bool ParseCommand(const std::vector<std::string>& args, Command* command, std::s
         unsigned long long n;
         if (arg == "--help" || arg == "-h") {
             command->help = true;
+        } else if (arg == "--config-path") {
+            command->configPath = true;
         } else if (arg == "--tcp" || arg == "--serial") {
             if (transport) {
                 *error = "give one of --tcp and --serial";
@@ -197,7 +202,7 @@ bool ParseCommand(const std::vector<std::string>& args, Command* command, std::s
             return false;
         }
     }
-    if (command->help) return true;
+    if (command->help || command->configPath) return true;
     if (!transport) {
         *error = "give --tcp HOST:PORT or --serial PORT";
         return false;
@@ -220,6 +225,10 @@ int main(int argc, char** argv) {
     }
     if (command.help) {
         std::fputs(kUsage, stdout);
+        return kExitSuccess;
+    }
+    if (command.configPath) {
+        std::printf("%s\n", ConfigFilePath().c_str());
         return kExitSuccess;
     }
 
