@@ -7,11 +7,14 @@
 #include "platform/file_error.h"
 #include "platform/module_path.h"
 #include "platform/profile.h"
+#include "platform/user_folders.h"
 
 namespace {
 
 constexpr char kSection[] = "Set";
 constexpr char kPortsSection[] = "Ports";
+constexpr char kFileName[] = "Config.ini";
+constexpr char kAppFolder[] = "vornic-updater";
 
 // What a new Config.ini holds, byte for byte: 175 bytes, CR LF between the
 // lines and none after the last.
@@ -84,7 +87,46 @@ std::uint16_t PortsKeyNumber(std::string_view key) {
 
 }  // namespace
 
-std::string ConfigFilePath() { return platform::ExecutableFolder() + "Config.ini"; }
+std::string ChooseConfigFilePath(const ConfigPlaces& places) {
+    const std::string beside = places.executableFolder + kFileName;
+    if (places.configBesideExecutable) return beside;
+    if (places.executableFolderWritable && !places.executableFolderIsInstallFolder) return beside;
+    // Only absolute folders count: a relative one would move with the
+    // working folder.
+    auto absolute = [](const std::string& folder) { return !folder.empty() && folder.front() == '/'; };
+    auto withoutTrailingSlashes = [](std::string folder) {
+        while (!folder.empty() && folder.back() == '/') folder.pop_back();
+        return folder;
+    };
+    std::string base;
+    if (absolute(places.xdgConfigHome)) {
+        base = withoutTrailingSlashes(places.xdgConfigHome);
+    } else if (absolute(places.home)) {
+        base = withoutTrailingSlashes(places.home) + "/.config";
+    } else {
+        return beside;
+    }
+    return base + "/" + kAppFolder + "/" + kFileName;
+}
+
+std::string ConfigFilePath() {
+    ConfigPlaces places;
+    places.executableFolder = platform::ExecutableFolder();
+    places.configBesideExecutable = platform::PathExists(places.executableFolder + kFileName);
+    places.executableFolderWritable = platform::FolderIsWritable(places.executableFolder);
+    places.executableFolderIsInstallFolder =
+        !places.executableFolder.empty() &&
+        places.executableFolder == std::string(VORNIC_INSTALL_BINDIR) + "/";
+    places.xdgConfigHome = platform::EnvironmentValue("XDG_CONFIG_HOME");
+    places.home = platform::HomeFolder();
+    const std::string path = ChooseConfigFilePath(places);
+    if (path != places.executableFolder + kFileName) {
+        // A folder that cannot be made shows up as the file error of the
+        // file's creation, naming the path the user has to look at.
+        platform::CreateFolders(path.substr(0, path.rfind('/')));
+    }
+    return path;
+}
 
 bool ExchangeSettingsFile(CommSettings& settings, bool save, const std::string& path,
                           FileErrorReporter* reporter) {

@@ -1,7 +1,8 @@
 #pragma once
-// The communication settings record and its file, Config.ini beside the
-// executable. The core shows nothing: a file error goes to a reporter that
-// the user interface implements.
+// The communication settings record and its file, Config.ini: beside the
+// executable for a copy in a folder of its own, in the user's configuration
+// folder for an installed program. The core shows nothing: a file error goes
+// to a reporter that the user interface implements.
 
 #include <cstdint>
 #include <string>
@@ -23,7 +24,27 @@ public:
     virtual void ReportFileError(const std::string& text) = 0;
 };
 
-// "Config.ini" in the executable's folder.
+// What decides where Config.ini lives.
+struct ConfigPlaces {
+    std::string executableFolder;  // with its trailing '/', as platform gives it
+    bool configBesideExecutable = false;
+    bool executableFolderWritable = false;
+    bool executableFolderIsInstallFolder = false;  // where the package puts programs
+    std::string xdgConfigHome;  // $XDG_CONFIG_HOME as set, empty when unset
+    std::string home;           // the user's home folder, empty when unknown
+};
+
+// The rule: beside the executable when a Config.ini is already there, or when
+// the folder is writable and not the folder programs are installed to (root
+// may write /usr/bin, which is still no place for settings). Otherwise
+// vornic-updater/Config.ini in $XDG_CONFIG_HOME, or in ~/.config when that is
+// unset, empty or relative. Without a home folder it stays beside the
+// executable, where its creation then reports the file error.
+std::string ChooseConfigFilePath(const ConfigPlaces& places);
+
+// The path of Config.ini for this program, by the rule above; the folder of a
+// path in the user's configuration folder is created when missing. The
+// window and vornic-flash both ask here.
 std::string ConfigFilePath();
 
 // The file operation: save false reads the file into the record

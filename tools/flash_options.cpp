@@ -21,6 +21,7 @@ const char kUsage[] =
     "  --serial PORT           COM1..COM20, or a serial device path (used as COM1)\n"
     "  --receive-timeout MS    reply time-out (default 50000 on TCP, 1700 serial)\n"
     "  --connect-timeout MS    TCP connect time-out (default 2000)\n"
+    "  --config-path           print the path of the window's Config.ini and exit\n"
     "  --help                  this text\n"
     "  --version               the program's version\n"
     "\n"
@@ -72,10 +73,13 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
         o.connectTimeoutMs = Milliseconds("--connect-timeout", text);
     });
 
+    // What the program tells instead of downloading.
+    tools::AddFlagOption(app, "--config-path", [&] { o.configPath = true; });
+
     app.add_option("FILE", o.file);
 
     result.outcome = tools::ParseCommandLine(app, args, &result.error);
-    if (result.outcome != tools::ParseOutcome::Run) return result;
+    if (result.outcome != tools::ParseOutcome::Run || o.configPath) return result;
 
     // What a run needs, whatever the order of the options.
     if (o.targets.size() > 1) {

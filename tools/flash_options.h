@@ -24,6 +24,7 @@ struct FlashOptions {
     std::optional<std::int32_t> connectTimeoutMs;   // empty: the Operation page's
     std::optional<std::uint32_t> receiveTimeoutMs;  // empty: the transport's default
     std::string file;
+    bool configPath = false;  // only print where the window's Config.ini is
 };
 
 struct FlashCommandLine {

@@ -17,6 +17,7 @@
 #include "platform/com_port_names.h"
 #include "platform/event.h"
 #include "platform/tcp_socket.h"
+#include "settings/comm_settings.h"
 #include "tools/flash_options.h"
 
 namespace {
@@ -100,6 +101,10 @@ int main(int argc, char** argv) {
             return kExitUsage;
     }
     const flash::FlashOptions& options = command.options;
+    if (options.configPath) {
+        std::printf("%s\n", ConfigFilePath().c_str());
+        return kExitSuccess;
+    }
     const flash::FlashTarget& target = options.targets.front();
 
     // Ctrl-C arrives as data on a descriptor that the main thread waits on

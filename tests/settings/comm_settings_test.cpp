@@ -255,6 +255,196 @@ TEST(SettingsPath, IsConfigIniInTheExecutablesFolder) {
     EXPECT_EQ(path.front(), '/');
 }
 
+struct PlaceCase {
+    const char* name;
+    ConfigPlaces places;
+    const char* expected;
+};
+
+TEST(SettingsPath, RuleChoosesBesideTheProgramOrTheUsersConfigurationFolder) {
+    auto places = [](bool beside, bool writable, bool installFolder, const char* xdg,
+                     const char* home) {
+        ConfigPlaces p;
+        p.executableFolder = "/opt/v/";
+        p.configBesideExecutable = beside;
+        p.executableFolderWritable = writable;
+        p.executableFolderIsInstallFolder = installFolder;
+        p.xdgConfigHome = xdg;
+        p.home = home;
+        return p;
+    };
+    ConfigPlaces unknownFolder = places(false, false, false, "", "/h");
+    unknownFolder.executableFolder.clear();
+    const PlaceCase cases[] = {
+        {"writable folder", places(false, true, false, "/x", "/h"), "/opt/v/Config.ini"},
+        {"file already beside a read-only program",
+         places(true, false, false, "/x", "/h"), "/opt/v/Config.ini"},
+        {"file already in the install folder", places(true, true, true, "", "/h"),
+         "/opt/v/Config.ini"},
+        {"root in the install folder", places(false, true, true, "", "/root"),
+         "/root/.config/vornic-updater/Config.ini"},
+        {"XDG unset", places(false, false, false, "", "/h"), "/h/.config/vornic-updater/Config.ini"},
+        {"XDG absolute", places(false, false, false, "/x/cfg", "/h"),
+         "/x/cfg/vornic-updater/Config.ini"},
+        {"XDG with trailing slashes", places(false, false, false, "/x//", "/h"),
+         "/x/vornic-updater/Config.ini"},
+        {"XDG is the root folder", places(false, false, false, "/", "/h"),
+         "/vornic-updater/Config.ini"},
+        {"XDG relative is ignored", places(false, false, false, "x/cfg", "/h"),
+         "/h/.config/vornic-updater/Config.ini"},
+        {"home with trailing slash", places(false, false, false, "", "/h/"),
+         "/h/.config/vornic-updater/Config.ini"},
+        {"XDG absolute without a home", places(false, false, false, "/x", ""),
+         "/x/vornic-updater/Config.ini"},
+        {"no home and no XDG", places(false, false, false, "", ""), "/opt/v/Config.ini"},
+        {"relative home", places(false, false, false, "x", "h"), "/opt/v/Config.ini"},
+        {"executable's folder unknown", unknownFolder, "/h/.config/vornic-updater/Config.ini"},
+    };
+    for (const PlaceCase& c : cases) {
+        EXPECT_EQ(ChooseConfigFilePath(c.places), c.expected) << c.name;
+    }
+}
+
+// The probe program in a folder of a fresh tree, run with HOME and
+// XDG_CONFIG_HOME as a user's shell would set them.
+class SettingsPlace : public TempFolderTest {
+protected:
+    struct Run {
+        int status = -1;
+        std::string line;  // the record
+        std::string path;  // the file the rule picked
+        std::string errors;
+    };
+
+    void SetUp() override {
+        TempFolderTest::SetUp();
+        FreshTree();
+    }
+    void TearDown() override {
+        MakeBinWritable();
+        TempFolderTest::TearDown();
+    }
+
+    // The program alone in bin/, an empty home/ and the working folder cwd/.
+    void FreshTree() {
+        MakeBinWritable();
+        for (const auto& entry : std::filesystem::directory_iterator(m_dir))
+            std::filesystem::remove_all(entry.path());
+        for (const char* folder : {"bin", "home", "cwd"}) std::filesystem::create_directory(m_dir / folder);
+        std::filesystem::copy_file(VORNIC_SETTINGS_PROBE, m_dir / "bin" / "updater");
+    }
+    void MakeBinWritable() {
+        std::error_code ignored;
+        std::filesystem::permissions(m_dir / "bin", std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    }
+
+    // `xdg` nullptr leaves XDG_CONFIG_HOME unset; "@" stands for the tree.
+    Run RunProbe(const char* xdg) {
+        std::string command = "cd '" + Path("cwd") + "' && env -u XDG_CONFIG_HOME HOME='" +
+                              Path("home") + "' ";
+        if (xdg) command += "XDG_CONFIG_HOME='" + Expand(xdg) + "' ";
+        command += "'" + Path("bin/updater") + "' 2>'" + Path("errors") + "'";
+        Run run;
+        FILE* out = ::popen(command.c_str(), "r");
+        if (!out) return run;
+        char buffer[1024];
+        std::string text;
+        while (std::fgets(buffer, sizeof buffer, out)) text += buffer;
+        const int status = ::pclose(out);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const auto newline = text.find('\n');
+        run.line = text.substr(0, newline);
+        if (newline != std::string::npos) run.path = text.substr(newline + 1);
+        if (!run.path.empty() && run.path.back() == '\n') run.path.pop_back();
+        run.errors = ReadAll(Path("errors"));
+        std::filesystem::remove(Path("errors"));
+        return run;
+    }
+
+    std::string Expand(std::string text) const {
+        const auto at = text.find('@');
+        if (at != std::string::npos) text.replace(at, 1, m_dir.string());
+        return text;
+    }
+
+    // Every Config.ini in the tree, relative to it.
+    std::set<std::string> ConfigFiles() const {
+        std::set<std::string> found;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(m_dir)) {
+            if (entry.path().filename() == "Config.ini")
+                found.insert(std::filesystem::relative(entry.path(), m_dir).string());
+        }
+        return found;
+    }
+};
+
+struct RealPlaceCase {
+    const char* name;
+    bool folderWritable;
+    const char* besideText;  // nullptr: no Config.ini beside the program
+    const char* xdg;         // nullptr: unset; "@" stands for the tree
+    const char* xdgFile;     // a Config.ini already there, holding com=7
+    const char* expected;    // relative to the tree
+    int com;                 // what the record holds afterwards
+};
+
+TEST_F(SettingsPlace, ReadOnlyProgramFolderMovesTheFileToTheUsersConfigurationFolder) {
+    const RealPlaceCase cases[] = {
+        {"writable folder", true, nullptr, "@/xdg", nullptr, "bin/Config.ini", 0},
+        {"read-only folder holding a file", false, "[Set]\r\ncom=5\r\n", nullptr, nullptr,
+         "bin/Config.ini", 5},
+        {"XDG unset", false, nullptr, nullptr, nullptr, "home/.config/vornic-updater/Config.ini", 0},
+        {"XDG absolute and missing", false, nullptr, "@/xdg/deep", nullptr,
+         "xdg/deep/vornic-updater/Config.ini", 0},
+        {"XDG relative", false, nullptr, "rel/cfg", nullptr, "home/.config/vornic-updater/Config.ini", 0},
+        {"XDG empty", false, nullptr, "", nullptr, "home/.config/vornic-updater/Config.ini", 0},
+        {"file kept in the XDG folder", false, nullptr, "@/xdg", "xdg/vornic-updater",
+         "xdg/vornic-updater/Config.ini", 7},
+    };
+    for (const RealPlaceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FreshTree();
+        const std::string kept = "[Set]\r\ncom=7\r\n";
+        if (c.besideText) WriteAll(Path("bin/Config.ini"), c.besideText);
+        if (c.xdgFile) {
+            std::filesystem::create_directories(m_dir / c.xdgFile);
+            WriteAll(Path(std::string(c.xdgFile) + "/Config.ini"), kept);
+        }
+        // No write bit for anyone: read-only to root as well.
+        if (!c.folderWritable) {
+            ASSERT_EQ(::chmod(Path("bin").c_str(), 0555), 0);
+        }
+
+        const Run run = RunProbe(c.xdg);
+        EXPECT_EQ(run.status, 0) << run.errors;
+        EXPECT_EQ(run.line, "ok 3232235640 10001 2000 3000 0 " + std::to_string(c.com));
+        EXPECT_EQ(run.path, Path(c.expected));
+        EXPECT_EQ(ConfigFiles(), std::set<std::string>{c.expected});
+        const std::string expectedText = c.besideText ? c.besideText : c.xdgFile ? kept : kDefaultFile;
+        EXPECT_EQ(ReadAll(Path(c.expected)), expectedText);
+        EXPECT_TRUE(std::filesystem::is_empty(m_dir / "cwd"));
+        if (!c.besideText && !c.xdgFile && !c.folderWritable) {
+            // A folder the program made is the user's alone.
+            struct stat st{};
+            ASSERT_EQ(::stat(Path(c.expected).substr(0, Path(c.expected).rfind('/')).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u);
+        }
+    }
+}
+
+TEST_F(SettingsPlace, ConfigurationFolderThatCannotBeMadeIsOneFileErrorNamingIt) {
+    WriteAll(Path("plain"), "x");
+    ASSERT_EQ(::chmod(Path("bin").c_str(), 0555), 0);
+    const Run run = RunProbe("@/plain");
+    const std::string expected = Path("plain") + "/vornic-updater/Config.ini";
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.line, "failed 3232235640 10001 2000 3000 0 0");
+    EXPECT_EQ(run.path, expected);
+    EXPECT_EQ(run.errors, "file error: " + expected + " contains an invalid path.\n");
+    EXPECT_TRUE(ConfigFiles().empty());
+}
+
 class SettingsStartUp : public TempFolderTest {};
 
 TEST_F(SettingsStartUp, ProgramInAFolderWithMultibyteNameCreatesConfigIniBesideItself) {

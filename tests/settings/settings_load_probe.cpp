@@ -1,5 +1,6 @@
-// Loads the settings the way the application does at start-up, from
-// Config.ini beside this program, and prints the record on one line.
+// Loads the settings the way the application does at start-up, from the
+// Config.ini the rule picks for this program, and prints the record on one
+// line and the file's path on the next.
 
 #include <cstdio>
 
@@ -17,8 +18,9 @@ public:
 int main() {
     CommSettings s;
     PrintingReporter reporter;
-    const bool ok = ExchangeSettingsFile(s, false, ConfigFilePath(), &reporter);
-    std::printf("%s %u %d %d %d %d %d\n", ok ? "ok" : "failed", static_cast<unsigned>(s.IPAddr),
-                s.PortNo, s.connectTimeO, s.tcpReadTimeO, s.CommWay, s.com);
+    const std::string path = ConfigFilePath();
+    const bool ok = ExchangeSettingsFile(s, false, path, &reporter);
+    std::printf("%s %u %d %d %d %d %d\n%s\n", ok ? "ok" : "failed", static_cast<unsigned>(s.IPAddr),
+                s.PortNo, s.connectTimeO, s.tcpReadTimeO, s.CommWay, s.com, path.c_str());
     return ok ? 0 : 1;
 }

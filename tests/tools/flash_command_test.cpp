@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -233,6 +234,30 @@ TEST(ToolCommandLines, HelpAndVersionPrintOnStandardOutputAndExitZero) {
         EXPECT_EQ(program.Stderr(), "") << argv.back();
     }
     EXPECT_NE(flashVersion.find_first_of("0123456789"), std::string::npos);
+}
+
+TEST(FlashCommand, ConfigPathNamesTheFileTheWindowWouldUse) {
+    // Beside the program in the build folder, which is writable; nothing is
+    // created by asking.
+    const std::string besideBuild =
+        std::filesystem::path(VORNIC_FLASH_PATH).parent_path().string() + "/Config.ini";
+    const bool existed = std::filesystem::exists(besideBuild);
+    Subprocess here(Flash({"--config-path"}));
+    EXPECT_EQ(here.Wait(kStartMs), 0);
+    EXPECT_EQ(here.Stdout(), besideBuild + "\n");
+    EXPECT_EQ(std::filesystem::exists(besideBuild), existed);
+
+    // A copy in a folder no one may write: the user's configuration folder.
+    TempFolder folder;
+    std::filesystem::create_directory(folder.Path("bin"));
+    std::filesystem::copy_file(VORNIC_FLASH_PATH, folder.Path("bin/vornic-flash"));
+    ASSERT_EQ(::chmod(folder.Path("bin").c_str(), 0555), 0);
+    Subprocess installed({"/usr/bin/env", "-u", "XDG_CONFIG_HOME", "HOME=" + folder.Path("home"),
+                          folder.Path("bin/vornic-flash"), "--tcp", "127.0.0.1:1", "--config-path"});
+    EXPECT_EQ(installed.Wait(kStartMs), 0) << installed.Stderr();
+    EXPECT_EQ(installed.Stdout(), folder.Path("home") + "/.config/vornic-updater/Config.ini\n");
+    EXPECT_TRUE(std::filesystem::is_directory(folder.Path("home") + "/.config/vornic-updater"));
+    ::chmod(folder.Path("bin").c_str(), 0755);
 }
 
 TEST(SimulatorCommand, TerminationPrintsTheSummaryAndUsageErrorsExitTwo) {

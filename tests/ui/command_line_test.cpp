@@ -1,0 +1,28 @@
+// vornic-updater's own options: answered without Qt, so with no display and
+// a platform that cannot start they still work.
+
+#include <gtest/gtest.h>
+
+#include "tests/tools/subprocess.h"
+
+namespace {
+
+std::vector<std::string> WithoutDisplay(const std::string& option) {
+    return {"/usr/bin/env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM=xcb",
+            VORNIC_UPDATER_PATH, option};
+}
+
+}  // namespace
+
+TEST(UpdaterCommandLine, VersionAndHelpPrintAndExitWithoutOpeningAWindow) {
+    tools_test::Subprocess version(WithoutDisplay("--version"));
+    EXPECT_EQ(version.Wait(30000), 0) << version.Stderr();
+    EXPECT_EQ(version.Stdout(), std::string("vornic-updater ") + VORNIC_VERSION + "\n");
+
+    for (const char* option : {"--help", "-h"}) {
+        tools_test::Subprocess help(WithoutDisplay(option));
+        EXPECT_EQ(help.Wait(30000), 0) << option << help.Stderr();
+        EXPECT_EQ(help.Stdout().rfind("Usage: vornic-updater [--version | --help]\n", 0), 0u) << option;
+        EXPECT_NE(help.Stdout().find("~/.config/vornic-updater"), std::string::npos) << option;
+    }
+}
