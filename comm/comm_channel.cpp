@@ -10,6 +10,10 @@ constexpr std::int64_t kConnectWaitSliceMs = 50;
 constexpr std::uint32_t kSendTimeoutMs = 2000;
 constexpr std::size_t kReceiveChunk = 3;
 constexpr std::uint32_t kInvalidAddress = 0xFFFFFFFFu;
+// 0.0.0.0 is the same in both byte orders. It names no controller, yet Linux
+// would connect it to a service of this host.
+constexpr std::uint32_t kNoAddress = 0;
+constexpr const char* kTimedOutText = "连接超时";
 // A reply that trickles in is over once the line has been quiet this long;
 // a peer that never stops sending is cut off after the limit.
 constexpr int kReplyTailQuietMs = 50;
@@ -95,6 +99,8 @@ void CCommChannel::ConnectThread(CCommChannel* channel) {
     }
     if (!platform::SetSocketNonBlocking(s, true)) return fail(s, "set unblock state failed");
     if (channel->m_dwAddress == kInvalidAddress) return fail(s, "invalid ip address");
+    // Refused as the kernel refuses an address it cannot connect to.
+    if (channel->m_dwAddress == kNoAddress) return fail(s, kTimedOutText);
 
     platform::StartConnect(s, channel->m_dwAddress, channel->m_nPort);
 
@@ -104,7 +110,7 @@ void CCommChannel::ConnectThread(CCommChannel* channel) {
     // A refused attempt shows up as writable here; its pending error still
     // makes it a failed attempt.
     if (platform::SelectWritable(s, seconds, microseconds) <= 0 || !platform::ConnectSucceeded(s))
-        return fail(s, "连接超时");
+        return fail(s, kTimedOutText);
 
     if (!platform::SetSocketNonBlocking(s, false)) return fail(s, "set block state failed");
 
