@@ -32,7 +32,8 @@ constexpr std::size_t kImageBytes = 65536;
 constexpr double kStopTestS = 0.010;
 constexpr double kReaderLookS = 0.020;  // the serial reader's first look for a stop
 constexpr int kFrameBytes = 136;
-constexpr int kReplyBytes = 8;
+constexpr int kReplyBytes = 8;       // the serial simulator's reply
+constexpr int kMaxReplyBytes = 64;   // the longest reply the simulator sends
 constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 constexpr int kBaud = 19200;
 constexpr double kTargetRatio = 1.05;
@@ -41,6 +42,7 @@ constexpr double kTargetCpuPercent = 5.0;
 struct Config {
     int runs = 3;
     bool serial = false;
+    int replyLength = 0;  // 0: the simulator's default for the transport
     std::string flash = VORNIC_FLASH_PATH;
     std::string sim = VORNIC_SIM_PATH;
 };
@@ -53,9 +55,10 @@ struct Run {
 
 void Usage() {
     std::fprintf(stderr,
-                 "Usage: flash_bench [--runs N] [--serial] [--flash PATH] [--sim PATH]\n"
+                 "Usage: flash_bench [--runs N] [--serial] [--reply-len N] [--flash PATH] [--sim PATH]\n"
                  "Times N (default 3) whole downloads over loopback TCP, or over a\n"
-                 "pseudo-terminal with --serial.\n");
+                 "pseudo-terminal with --serial. --reply-len has the simulator answer\n"
+                 "every frame with N bytes (1..64) in one write.\n");
 }
 
 std::optional<Config> ParseArgs(int argc, char** argv) {
@@ -68,6 +71,9 @@ std::optional<Config> ParseArgs(int argc, char** argv) {
             if (c.runs < 1 || c.runs > 100) return std::nullopt;
         } else if (arg == "--serial") {
             c.serial = true;
+        } else if (arg == "--reply-len" && hasValue) {
+            c.replyLength = std::atoi(argv[++i]);
+            if (c.replyLength < 1 || c.replyLength > kMaxReplyBytes) return std::nullopt;
         } else if (arg == "--flash" && hasValue) {
             c.flash = argv[++i];
         } else if (arg == "--sim" && hasValue) {
@@ -97,6 +103,7 @@ public:
             args.push_back("--serial");
         else
             args.insert(args.end(), {"--port", "0"});
+        if (config.replyLength > 0) args.insert(args.end(), {"--reply-len", std::to_string(config.replyLength)});
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -255,11 +262,13 @@ int main(int argc, char** argv) {
     std::printf("flash_bench: %d %s download%s of %zu bytes, vornic-flash against the simulator (%s)\n",
                 config.runs, config.serial ? "serial" : "TCP", config.runs > 1 ? "s" : "", kImageBytes,
                 banner.c_str());
+    if (config.replyLength > 0) std::printf("the simulator answers each frame with %d bytes in one write\n", config.replyLength);
     if (config.serial) {
-        const double lineS = kFrames * static_cast<double>((kFrameBytes + kReplyBytes) * kBitsPerByte) / kBaud;
+        const int replyBytes = config.replyLength > 0 ? config.replyLength : kReplyBytes;
+        const double lineS = kFrames * static_cast<double>((kFrameBytes + replyBytes) * kBitsPerByte) / kBaud;
         std::printf("protocol floor: %d frames x (10 ms stop test + 20 ms reader look) = %.3f s\n", kFrames, floorS);
         std::printf("19200-baud line: %d frames x (%d + %d) bytes x %d bits / %d baud = %.3f s\n", kFrames,
-                    kFrameBytes, kReplyBytes, kBitsPerByte, kBaud, lineS);
+                    kFrameBytes, replyBytes, kBitsPerByte, kBaud, lineS);
         std::printf("on a real 19200-baud port expect at least %.3f s (the pseudo-terminal has no line rate)\n",
                     floorS + lineS);
     } else {

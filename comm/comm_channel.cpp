@@ -10,6 +10,10 @@ constexpr std::int64_t kConnectWaitSliceMs = 50;
 constexpr std::uint32_t kSendTimeoutMs = 2000;
 constexpr std::size_t kReceiveChunk = 3;
 constexpr std::uint32_t kInvalidAddress = 0xFFFFFFFFu;
+// 0.0.0.0 is the same in both byte orders. It names no controller, yet Linux
+// would connect it to a service of this host.
+constexpr std::uint32_t kNoAddress = 0;
+constexpr const char* kTimedOutText = "连接超时";
 // A reply that trickles in is over once the line has been quiet this long;
 // a peer that never stops sending is cut off after the limit.
 constexpr int kReplyTailQuietMs = 50;
@@ -32,6 +36,8 @@ void CCommChannel::CloseSocket() {
         platform::CloseSocket(m_hSocket);
         m_hSocket = platform::kInvalidSocket;
     }
+    // The next connection may lead to another controller.
+    m_bRepliesInPieces = false;
 }
 
 void CCommChannel::SetWay(std::int16_t way) {
@@ -93,6 +99,8 @@ void CCommChannel::ConnectThread(CCommChannel* channel) {
     }
     if (!platform::SetSocketNonBlocking(s, true)) return fail(s, "set unblock state failed");
     if (channel->m_dwAddress == kInvalidAddress) return fail(s, "invalid ip address");
+    // Refused as the kernel refuses an address it cannot connect to.
+    if (channel->m_dwAddress == kNoAddress) return fail(s, kTimedOutText);
 
     platform::StartConnect(s, channel->m_dwAddress, channel->m_nPort);
 
@@ -102,7 +110,7 @@ void CCommChannel::ConnectThread(CCommChannel* channel) {
     // A refused attempt shows up as writable here; its pending error still
     // makes it a failed attempt.
     if (platform::SelectWritable(s, seconds, microseconds) <= 0 || !platform::ConnectSucceeded(s))
-        return fail(s, "连接超时");
+        return fail(s, kTimedOutText);
 
     if (!platform::SetSocketNonBlocking(s, false)) return fail(s, "set block state failed");
 
@@ -147,7 +155,8 @@ std::int32_t CCommChannel::Receive(std::uint8_t* buffer, std::int16_t count) {
     if (m_hSocket == platform::kInvalidSocket || count <= 0 || buffer == nullptr) return 0;
     const auto capacity = static_cast<std::size_t>(count);
     std::size_t total = 0;
-    bool inPieces = false;
+    bool shortBeforeLast = false;
+    bool lastShort = false;
     bool peerClosed = false;
     // `count` receives of up to three bytes each, as the controller expects to
     // be read; only the first `count` bytes are kept, the surplus is dropped.
@@ -156,17 +165,35 @@ std::int32_t CCommChannel::Receive(std::uint8_t* buffer, std::int16_t count) {
         const long n = platform::ReceiveBytes(m_hSocket, chunk, sizeof chunk);
         if (n < 0) return 0;
         if (n == 0) peerClosed = true;
-        if (n > 0 && n < static_cast<long>(kReceiveChunk)) inPieces = true;
+        const bool isShort = n > 0 && n < static_cast<long>(kReceiveChunk);
+        if (i + 1 < count)
+            shortBeforeLast = shortBeforeLast || isShort;
+        else
+            lastShort = isShort;
         const std::size_t kept = std::min(static_cast<std::size_t>(n), capacity - total);
         std::memcpy(buffer + total, chunk, kept);
         total += kept;
     }
-    // The rest of this reply must not pass for the next frame's reply: a
-    // controller that sends its reply a byte at a time is still sending when
-    // the receives above are done.
-    if (!peerClosed)
-        platform::DiscardIncoming(m_hSocket, inPieces ? kReplyTailQuietMs : 0, kReplyTailLimitMs);
+    if (!peerClosed) DropReplyTail(shortBeforeLast, lastShort);
     return static_cast<std::int32_t>(total);
+}
+
+// The rest of a reply must not pass for the next frame's reply: a controller
+// that sends its reply a byte at a time is still sending when the receives
+// are done, so such a reply is over only once the line has been quiet. A
+// whole reply of 22 or 23 bytes also ends in a short receive, the last one,
+// and must not pay for the quiet line: a short last receive counts as a
+// piece only when more of the reply is waiting right after it, or when this
+// connection's replies have come in pieces before.
+void CCommChannel::DropReplyTail(bool shortBeforeLast, bool lastShort) {
+    bool inPieces = shortBeforeLast || (lastShort && m_bRepliesInPieces);
+    if (!inPieces) {
+        const std::size_t waiting = platform::DiscardIncoming(m_hSocket, 0, kReplyTailLimitMs);
+        inPieces = lastShort && waiting > 0;
+    }
+    if (!inPieces) return;
+    m_bRepliesInPieces = true;
+    platform::DiscardIncoming(m_hSocket, kReplyTailQuietMs, kReplyTailLimitMs);
 }
 
 void CCommChannel::Close() {

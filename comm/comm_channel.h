@@ -44,6 +44,7 @@ public:
 private:
     static void ConnectThread(CCommChannel* channel);
     void CloseSocket();
+    void DropReplyTail(bool shortBeforeLast, bool lastShort);
 
     std::int16_t m_nWay = kWaySerial;
     std::uint32_t m_dwAddress = 0xFFFFFFFFu;  // invalid until SetTcpParams
@@ -53,6 +54,8 @@ private:
     std::int32_t m_nConnectTimeout = 2000;
     platform::SocketHandle m_hSocket = platform::kInvalidSocket;
     std::atomic<std::uint8_t> m_bConnected{0};
+    // Set once a reply on this connection has come in pieces.
+    bool m_bRepliesInPieces = false;
     std::unique_ptr<platform::Event> m_hConnectDone;
     CSerialPort m_serial;
 };

@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -17,7 +18,7 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kSerialCallCount = static_cast<std::size_t>(SerialCall::WaitWritable) + 1;
+constexpr std::size_t kSerialCallCount = static_cast<std::size_t>(SerialCall::WaitSent) + 1;
 std::array<std::atomic<int>, kSerialCallCount> g_faults{};
 
 // True, with errno set, when a test asked this call to fail.
@@ -29,6 +30,9 @@ bool InjectedFailure(SerialCall call) {
 }
 
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
+// A byte takes about half a millisecond at 19200 baud: the queue is looked at
+// often enough that a frame is known to be out soon after its last byte.
+constexpr std::chrono::milliseconds kSentLookInterval{1};
 
 constexpr std::pair<std::uint32_t, speed_t> kSpeeds[] = {
     {50, B50},           {75, B75},           {110, B110},         {134, B134},
@@ -391,6 +395,29 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
         }
     }
     return true;
+}
+
+bool WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
+                   std::chrono::steady_clock::time_point deadline) {
+    *unsent = 0;
+    if (InjectedFailure(SerialCall::WaitSent)) {
+        if (errno != ETIMEDOUT) return false;
+        *unsent = length;
+        (void)::tcflush(h, TCOFLUSH);
+        return true;
+    }
+    for (;;) {
+        int queued = 0;
+        if (::ioctl(h, TIOCOUTQ, &queued) != 0) return false;
+        if (queued <= 0) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) {
+            *unsent = std::min(static_cast<std::uint32_t>(queued), length);
+            (void)::tcflush(h, TCOFLUSH);
+            return true;
+        }
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSentLookInterval, deadline - now));
+    }
 }
 
 }  // namespace platform

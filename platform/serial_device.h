@@ -117,9 +117,20 @@ WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t lengt
 bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
                  std::uint32_t* moved, std::chrono::steady_clock::time_point deadline);
 
+// Waits until the bytes written have left the device's output queue
+// (TIOCOUTQ at 0), looking again after short sleeps until `deadline`. When
+// the deadline passes first, *unsent is what was still queued, at most
+// `length`, and those bytes are discarded: the rest of a write that ran out
+// of time never goes out later. False with errno when the device failed or
+// hung up. A pseudo-terminal hands its bytes to the other side at once: its
+// queue always reads 0.
+bool WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
+                   std::chrono::steady_clock::time_point deadline);
+
 // Test seam: the next call of the named step fails with `error` before it
 // touches the device. ETIMEDOUT on WaitWritable stands for a write deadline
-// that has passed.
+// that has passed; on WaitSent, for a deadline that passed with all the
+// bytes still queued (a line that never drains).
 enum class SerialCall {
     Open,
     GetAttributes,
@@ -132,6 +143,7 @@ enum class SerialCall {
     Read,
     Write,
     WaitWritable,
+    WaitSent,
 };
 void FailNextSerialCall(SerialCall call, int error);
 void ClearSerialFaults();

@@ -32,8 +32,9 @@ bool SetSendTimeout(SocketHandle s, std::uint32_t milliseconds);
 long SendBytes(SocketHandle s, const void* data, std::size_t length);
 long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length);
 // Reads and drops what the peer sends until the connection has been quiet for
-// `quietMs` (0: only what is waiting already), at most `limitMs` in all.
-void DiscardIncoming(SocketHandle s, int quietMs, int limitMs);
+// `quietMs` (0: only what is waiting already), at most `limitMs` in all; the
+// number of bytes dropped.
+std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs);
 void CloseSocket(SocketHandle s);
 
 }  // namespace platform

@@ -137,3 +137,35 @@ TEST_F(SerialWrite, WriteWaitsForASlowReaderWithinItsTimeLimit) {
     EXPECT_EQ(written, flood.size());
     EXPECT_EQ(received, flood);
 }
+
+// A pseudo-terminal hands the bytes to its other side as soon as they are
+// written: its output queue reads empty even while nobody reads, so a frame
+// is out at once, far within its 137 s write time-out.
+TEST_F(SerialWrite, FrameIntoAPseudoTerminalNobodyReadsIsCompleteAtOnce) {
+    const auto frame = Pattern(136);
+    const auto start = std::chrono::steady_clock::now();
+    std::uint32_t written = 0;
+    EXPECT_TRUE(m_port.WritePort(frame.data(), 136, &written)) << m_port.LastErrorText;
+    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_EQ(written, 136u);
+    EXPECT_EQ(m_pty.Receive(136, 3000), frame);
+}
+
+// The bytes were taken but never leave, or the device fails while they do.
+TEST_F(SerialWrite, BytesThatDoNotLeaveFailTheWrite_InjectedDrainFaults) {
+    struct Row {
+        int error;
+        std::string text;
+        std::uint32_t written;
+    };
+    const auto frame = Pattern(136);
+    for (const Row& row : {Row{ETIMEDOUT, "Not all chars been send!(0/136)", 0},
+                           Row{EIO, "Input/output error\n", 99}}) {
+        platform::FailNextSerialCall(platform::SerialCall::WaitSent, row.error);
+        std::uint32_t written = 99;
+        EXPECT_FALSE(m_port.WritePort(frame.data(), 136, &written)) << "errno " << row.error;
+        EXPECT_EQ(m_port.LastErrorText, row.text);
+        EXPECT_EQ(written, row.written);
+    }
+    EXPECT_TRUE(m_port.WritePort(frame.data(), 136, nullptr)) << "the next write is whole again";
+}

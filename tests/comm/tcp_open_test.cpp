@@ -229,6 +229,26 @@ TEST(TcpConnectFailure, AllOnesAddressFailsWithoutTryingAConnection) {
     EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
 }
 
+// Neither address names a controller. Linux would connect 0.0.0.0 to this
+// host, where the listener stands for whatever service uses the port.
+TEST(TcpConnectFailure, AddressesThatNameNoControllerFailAtOnceAndReachNoLocalService) {
+    struct Row {
+        std::uint32_t address;
+        std::string text;
+    };
+    for (const Row& row : {Row{0xFFFFFFFFu, "invalid ip address"}, Row{0, kTimedOut}}) {
+        loopback::Listener local;
+        ASSERT_TRUE(local.IsValid());
+        CCommChannel channel;
+        UseTcp(channel, local.Port(), kLongConnectMs, kShortReceiveMs, row.address);
+
+        const auto start = steady_clock::now();
+        ExpectFailedOpen(channel, row.text);
+        EXPECT_LT(ElapsedMs(start), kWellWithinLongMs) << "address " << row.address;
+        EXPECT_FALSE(local.Accept(200).IsValid()) << "address " << row.address << " reached the listener";
+    }
+}
+
 TEST(TcpConnectFailure, RefusedConnectionFailsAtOnceWithTheTimeoutText) {
     loopback::RefusingPort refusing;
     ASSERT_TRUE(refusing.IsValid());

@@ -62,6 +62,20 @@ bool WaitUntilDrained(int channelSocket) {
     }
 }
 
+// Receive(buffer, 8) while the peer sends `reply` a byte at a time, each
+// byte alone on the wire; *fed is false when the peer could not keep that up.
+std::int32_t ReceiveDripped(Link& link, const Bytes& reply, std::uint8_t* buffer, bool* fed) {
+    const int channelSocket = link.channel.Socket();
+    std::thread feeder([&] {
+        for (const std::uint8_t byte : reply) {
+            *fed = *fed && link.peer.Send({byte}) && WaitUntilDrained(channelSocket);
+        }
+    });
+    const std::int32_t got = link.channel.Receive(buffer, 8);
+    feeder.join();
+    return got;
+}
+
 Bytes Sequence(std::size_t length, std::uint8_t first = 0) {
     Bytes bytes(length);
     std::iota(bytes.begin(), bytes.end(), first);
@@ -189,16 +203,9 @@ TEST(TcpReceive, EightBytesArrivingOneAtATimeGiveEight) {
     Link link(kLongReceiveMs);
     ASSERT_TRUE(link.Ready());
     const Bytes reply = Sequence(8, 0x12);
-    const int channelSocket = link.channel.Socket();
-    bool fed = true;
-    std::thread feeder([&] {
-        for (const std::uint8_t byte : reply) {
-            fed = fed && link.peer.Send({byte}) && WaitUntilDrained(channelSocket);
-        }
-    });
     std::array<std::uint8_t, 8> buffer{};
-    const std::int32_t got = link.channel.Receive(buffer.data(), 8);
-    feeder.join();
+    bool fed = true;
+    const std::int32_t got = ReceiveDripped(link, reply, buffer.data(), &fed);
     ASSERT_TRUE(fed);
     EXPECT_EQ(got, 8);
     EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), reply);
@@ -300,4 +307,40 @@ TEST(TcpReceive, SetTcpParamsWhileConnectedKeepsTheConnectionsReceiveTimeout) {
     const auto elapsed = ElapsedMs(start);
     EXPECT_GE(elapsed, static_cast<std::int64_t>(kShortReceiveMs) - kTickMs);
     EXPECT_LT(elapsed, kShortReceiveMs + kWellWithinLongMs);
+}
+
+// A reply in one write, whatever its length from 22 bytes up: eight receives
+// take 22 to 24 of its bytes, the buffer keeps the first 8, and nothing of it
+// is left for the next reply.
+TEST(TcpReceive, WholeReplyOfAnyLengthGivesCountBytesAndLeavesNothingBehind) {
+    Link link(kLongReceiveMs);
+    ASSERT_TRUE(link.Ready());
+    for (const std::size_t length : {22u, 23u, 24u, 25u, 64u}) {
+        const Bytes reply = Sequence(length, 0x12);
+        ASSERT_TRUE(link.peer.Send(reply));
+        std::array<std::uint8_t, 8> buffer{};
+        EXPECT_EQ(link.channel.Receive(buffer.data(), 8), 8) << length << " bytes";
+        EXPECT_EQ(Bytes(buffer.begin(), buffer.end()), Bytes(reply.begin(), reply.begin() + 8));
+
+        ASSERT_TRUE(link.peer.Send({0xA5}));
+        EXPECT_EQ(link.channel.Receive(buffer.data(), 1), 1);
+        EXPECT_EQ(buffer[0], 0xA5) << "the rest of the " << length << "-byte reply was taken for the next";
+    }
+}
+
+// Once a reply on a connection has come a byte at a time, a reply whose last
+// receive alone came back short may be one that is still arriving: the
+// channel waits for the quiet line again.
+TEST(TcpReceive, AfterADrippedReplyAShortLastReceiveStillWaitsForTheQuietLine) {
+    Link link(kLongReceiveMs);
+    ASSERT_TRUE(link.Ready());
+    std::array<std::uint8_t, 8> buffer{};
+    bool fed = true;
+    ASSERT_EQ(ReceiveDripped(link, Sequence(8, 0x12), buffer.data(), &fed), 8);
+    ASSERT_TRUE(fed);
+
+    ASSERT_TRUE(link.peer.Send(Sequence(22, 0x12)));
+    const auto start = steady_clock::now();
+    EXPECT_EQ(link.channel.Receive(buffer.data(), 8), 8);
+    EXPECT_GE(ElapsedMs(start), 50 - kTickMs) << "the 50 ms quiet line";
 }

@@ -12,6 +12,7 @@
 
 #include "hardening_support.h"
 #include "platform/profile.h"
+#include "platform/tcp_socket.h"
 #include "settings/comm_settings.h"
 
 namespace {
@@ -231,6 +232,27 @@ TEST_F(BadSettings, OddTransportValuesEndADownloadWithTheCommunicationError) {
     const RunMark mark = MarkOf(context);
     RunToEnd(context, 60s);
     ExpectRunEndedWith(context, mark, "Communication initialization error!", MessageStyle::Warning);
+}
+
+// An address field left empty: the download goes nowhere, not to whatever
+// listens on the port on this host.
+TEST_F(BadSettings, IPAddrZeroEndsADownloadWithTheCommunicationErrorAndReachesNoLocalService) {
+    loopback::Listener local;
+    ASSERT_TRUE(local.IsValid());
+    Write("[Set]\r\nIPAddr=0\r\nPortNo=" + std::to_string(local.Port()) + "\r\nCommWay=1\r\n");
+    const CommSettings s = Load();
+    ASSERT_EQ(s.IPAddr, 0u);
+
+    download_test::TempFolder files;
+    TestContext context(download_test::WriteFile(files.Path("image.bin"), ImageBytes(12)));
+    // As the Operation page sets the channel up from the record.
+    context.Channel().SetTcpParams(platform::HostToNetwork32(s.IPAddr), static_cast<std::uint16_t>(s.PortNo), 2000,
+                                   50000);
+    context.Channel().SetWay(s.CommWay);
+    const RunMark mark = MarkOf(context);
+    RunToEnd(context, 60s);
+    ExpectRunEndedWith(context, mark, "Communication initialization error!", MessageStyle::Warning);
+    EXPECT_FALSE(local.Accept(200).IsValid());
 }
 
 TEST_F(BadSettings, MissingSectionGivesDefaultsAndASaveAppendsIt) {

@@ -25,4 +25,30 @@ TEST(TcpReplyTail, RestOfALongReplyIsNotTakenForTheNextFramesReply) {
     EXPECT_EQ(ProgressSince(context, mark).size(), 102u) << "not refused at frame 100";
 }
 
+// A reply that arrives whole is done at once, whatever its length: 22 and 23
+// bytes end in a short last receive, and the quiet line that a reply in
+// pieces waits for would add 50 ms to each of the 512 frames, 25.6 s a run.
+TEST(TcpReplyTail, WholeRepliesOf22And23BytesEndEachFrameWithoutAQuietWait) {
+    for (const char* length : {"22", "23"}) {
+        SCOPED_TRACE(std::string("--reply-len ") + length);
+        download_test::TempFolder folder;
+        SimThread sim({"--reply-len", length});
+        const Bytes image = ImageBytes(32);
+        TestContext context(download_test::WriteFile(folder.Path("image.bin"), image));
+        UseTcp(context, sim.Port(), 5000);
+
+        const RunMark mark = MarkOf(context);
+        const auto start = Clock::now();
+        RunToEnd(context, 120s);
+        const auto elapsed = Clock::now() - start;
+
+        ExpectRunEndedWith(context, mark, "Download firmware successfully!", MessageStyle::Information);
+        const auto received = sim.LastImage();
+        ASSERT_TRUE(received.has_value());
+        EXPECT_TRUE(std::equal(received->begin(), received->end(), image.begin()));
+        EXPECT_GE(elapsed, 5120ms) << "512 stop tests of 10 ms";
+        EXPECT_LT(elapsed, 20s) << "a quiet wait per frame makes it at least 30.7 s";
+    }
+}
+
 }  // namespace

@@ -225,6 +225,22 @@ TEST_F(SetupCommand, BroadcastAddressFailsAtOnceWithoutAnyPacket) {
     EXPECT_EQ(ReadText(ConfigPath()), fileBefore);
 }
 
+// The address control left at 0.0.0.0: Linux would connect it to this host.
+TEST_F(SetupCommand, EmptyAddressFailsAtOnceAndReachesNoLocalService) {
+    loopback::Listener local;
+    ASSERT_TRUE(local.IsValid());
+    OpenWindow();
+    const std::string fileBefore = ReadText(ConfigPath());
+    Click(Radio(IDC_RADIO_TCPIP));
+    SetAddress(0);
+    TypeInto(Port(), std::to_string(local.Port()));
+    Click(Button(Page1(), IDC_SETUP));
+    ASSERT_EQ(m_messages->Count(), 1u);
+    EXPECT_EQ(m_messages->Messages()[0].text, "Connect error!");
+    EXPECT_EQ(ReadText(ConfigPath()), fileBefore);
+    EXPECT_FALSE(local.Accept(200).IsValid());
+}
+
 TEST_F(SetupCommand, PortAbove32767IsSavedNegativeAndShownBackUnsigned) {
     OpenWindow();
     Port()->setText(QStringLiteral("40000"));  // disabled with Serial Port, still stored
