@@ -5,6 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QWheelEvent>
 #include <QTest>
 
 #include "res/resource.h"
@@ -294,6 +298,134 @@ TEST_F(TabSwitch, EditsNotConfirmedWithSetupAreDiscardedOnReturn) {
     ASSERT_TRUE(ClickTab(1));
     EXPECT_EQ(ComList()->currentIndex(), 0) << "coming back loads from the record";
     EXPECT_EQ(Sheet().m_settings.com, 0);
+}
+
+// How the user asks for the other page: a key combination, a click on the
+// Operation tab, or a wheel turn over the tabs.
+struct PageRequest {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool fromTabs;  // the tabs hold the focus, as after Shift+Tab from the page
+};
+constexpr Qt::Key kClick = Qt::Key_unknown;
+constexpr Qt::Key kWheelUp = Qt::Key_Up;
+constexpr Qt::Key kElsewhere = Qt::Key_No;  // the tab widget told directly, as no user can
+const PageRequest kPageRequests[] = {
+    {"click", kClick, Qt::NoModifier, false},
+    {"Ctrl+Tab", Qt::Key_Tab, Qt::ControlModifier, false},
+    {"Ctrl+Shift+Tab", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, false},
+    {"Ctrl+Shift+Tab as Tab", Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier, false},
+    {"Ctrl+PgUp", Qt::Key_PageUp, Qt::ControlModifier, false},
+    {"Ctrl+PgDn", Qt::Key_PageDown, Qt::ControlModifier, false},
+    {"Ctrl+Tab on the tabs", Qt::Key_Tab, Qt::ControlModifier, true},
+    {"Left on the tabs", Qt::Key_Left, Qt::NoModifier, true},
+    {"wheel on the tabs", kWheelUp, Qt::NoModifier, false},
+    {"tabs set from elsewhere", kElsewhere, Qt::NoModifier, false},
+};
+
+class PageSwitch : public CommunicationPage {
+protected:
+    void Request(const PageRequest& r) {
+        QTabBar* bar = Sheet().TabControl()->tabBar();
+        if (r.key == kClick) {
+            ClickTab(0);
+        } else if (r.key == kElsewhere) {
+            Sheet().TabControl()->setCurrentIndex(0);
+        } else if (r.key == kWheelUp) {
+            const QPoint at = bar->tabRect(0).center();
+            QWheelEvent wheel(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(bar, &wheel);
+        } else {
+            if (r.fromTabs) bar->setFocus(Qt::BacktabFocusReason);
+            Press(r.key, r.modifiers);
+        }
+    }
+};
+
+TEST_F(PageSwitch, RefusedByTheCommunicationPageBeforeTheTabsChangeWithTheFocusInThePort) {
+    OpenWindowWith({1, 0, kLoopback, 10001, 3000});
+    const struct {
+        const char* port;
+        const char* message;
+    } texts[] = {{"70000", kParseRange}, {"", kParseInt}};
+    for (const auto& t : texts) {
+        for (const PageRequest& r : kPageRequests) {
+            SCOPED_TRACE(testing::Message() << r.name << " with port \"" << t.port << "\"");
+            Port()->setText(QString::fromLatin1(t.port));
+            // The user was last in the address; the refusal takes them to the port.
+            QTest::mouseClick(Address()->Field(1), Qt::LeftButton);
+            int shownOn = -1;
+            const QMetaObject::Connection watch =
+                QObject::connect(Sheet().TabControl(), &QTabWidget::currentChanged, [&](int i) { shownOn = i; });
+            Request(r);
+            QObject::disconnect(watch);
+            if (r.key != kElsewhere) {
+                EXPECT_EQ(shownOn, -1) << "the tabs changed before the page was asked";
+            }
+            ExpectRefusedWith(t.message, Port());
+            EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+            EXPECT_EQ(Sheet().TabControl()->currentIndex(), 1);
+            EXPECT_TRUE(Page1().isVisible());
+            EXPECT_FALSE(Page2().HasWindow());
+        }
+    }
+}
+
+TEST_F(PageSwitch, AcceptedTurnsThePageAndPutsTheFocusOnItsFirstControlUnlessTheTabsHoldIt) {
+    OpenWindowWith({1, 0, kLoopback, 10001, 3000});
+    for (const PageRequest& r : kPageRequests) {
+        SCOPED_TRACE(r.name);
+        ASSERT_EQ(Sheet().GetActiveIndex(), 1);
+        Port()->setFocus(Qt::OtherFocusReason);
+        Request(r);
+        EXPECT_EQ(Sheet().GetActiveIndex(), 0);
+        EXPECT_EQ(Sheet().TabControl()->currentIndex(), 0);
+        QWidget* expected = r.fromTabs ? static_cast<QWidget*>(Sheet().TabControl()->tabBar())
+                                       : Button(Page2(), IDC_DOWNLOAD);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << Focused();
+        EXPECT_EQ(m_messages->Count(), 0u);
+        // The keys that turn forwards or backwards both come round to the
+        // Communication page again; arrows and the wheel stop at the ends.
+        if (r.key == kClick || r.key == Qt::Key_Left || r.key == kWheelUp || r.key == kElsewhere) {
+            ASSERT_TRUE(ClickTab(1));
+        } else {
+            Press(r.key, r.modifiers);
+            EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+        }
+    }
+}
+
+// With the real message box the window is inactive while the box is shown,
+// and takes back the focus it last held when it is active again.
+TEST_F(PageSwitch, RefusedWithARealMessageBoxLeavesTheFocusInThePortOnceTheWindowIsActiveAgain) {
+    OpenWindowWith({1, 0, kLoopback, 10001, 3000});
+    m_messages.reset();
+    QString shown;
+    ModalUser user([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return false;
+        shown = box->text();
+        QTest::keyClick(box, Qt::Key_Enter);
+        return true;
+    });
+    for (const PageRequest& r : kPageRequests) {
+        SCOPED_TRACE(r.name);
+        Port()->setText(QStringLiteral("70000"));
+        QTest::mouseClick(Port(), Qt::LeftButton);
+        const int handled = user.Handled();
+        Request(r);  // returns once the box has been dismissed
+        ASSERT_EQ(user.Handled(), handled + 1);
+        EXPECT_EQ(shown.toStdString(), kParseRange);
+        // No window manager here: the test gives the window its activation back.
+        Dlg().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Dlg()));
+        EXPECT_EQ(QApplication::focusWidget(), Port()) << Focused();
+        EXPECT_EQ(Port()->selectedText(), QStringLiteral("70000"));
+        EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+        EXPECT_EQ(Sheet().TabControl()->currentIndex(), 1);
+    }
 }
 
 TEST_F(AddressTyping, WholeAddressTypedOverOldFieldsLandsAsTyped) {
