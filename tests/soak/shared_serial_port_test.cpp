@@ -12,15 +12,15 @@
 #include "download/download_thread.h"
 #include "platform/com_port_names.h"
 #include "res/resource.h"
+#include "support/subprocess.h"
 #include "ui/message_box.h"
-#include "tools/subprocess.h"
 #include "ui_test_support.h"
 
 namespace soak {
 namespace {
 
 using namespace std::chrono_literals;
-using tools_test::Subprocess;
+using support::Subprocess;
 using uitest::Bytes;
 using uitest::ConfigValues;
 using uitest::Simulator;
