@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 
 #include "platform/profile.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
+using support::ReadAll;
+using support::TempFolderTest;
+using support::WriteAll;
 using platform::FileErrorCause;
 using platform::ProfileInt;
 using platform::ProfileValue;

@@ -11,47 +11,23 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 
-#include "tests/tools/subprocess.h"
+#include "support/subprocess.h"
+#include "support/temp_folder.h"
 #include "tools/controller_sim/sim_options.h"
 #include "tools/flash_options.h"
 
-using tools_test::Subprocess;
+using support::ReadAll;
+using support::Subprocess;
+using support::TempFolder;
 
 namespace {
 
 constexpr int kStartMs = 10000;
 constexpr int kRunMs = 90000;
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornic-flash-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string Path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
 std::string WriteImage(const std::string& path, std::size_t size) {
-    std::mt19937 generator(42);
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) b = static_cast<char>(generator());
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return support::WriteBytes(path, support::RandomBytes(size, 42));
 }
 
 // Starts the simulator on a free loopback port; the "127.0.0.1:PORT" it got.
@@ -88,7 +64,7 @@ TEST(FlashCommand, FullDownloadExitsZeroAndTheSimulatorHoldsTheSameImage) {
 
     EXPECT_EQ(sim.Wait(kStartMs), 0);
     EXPECT_NE(sim.Stdout().find("summary: frames=512 bad=0 images=1 complete=yes sessions=1\n"), std::string::npos);
-    EXPECT_EQ(ReadFile(folder.Path("received.bin")), ReadFile(image).substr(0, 65536));
+    EXPECT_EQ(ReadAll(folder.Path("received.bin")), ReadAll(image).substr(0, 65536));
 }
 
 TEST(FlashCommand, FailureNoticeGoesToStandardErrorWithExitCodeOne) {
