@@ -12,6 +12,10 @@ std::map<std::uint16_t, std::string>& Table() {
     static std::map<std::uint16_t, std::string> table;
     return table;
 }
+std::map<std::uint16_t, std::string>& AdapterTable() {
+    static std::map<std::uint16_t, std::string> table;
+    return table;
+}
 }  // namespace
 
 std::string ComDeviceName(std::uint16_t port) {
@@ -43,6 +47,8 @@ std::string ResolveComDevice(const std::string& name) {
         std::lock_guard<std::mutex> lock(g_tableLock);
         const auto it = Table().find(port);
         if (it != Table().end()) return it->second;
+        const auto adapter = AdapterTable().find(port);
+        if (adapter != AdapterTable().end()) return adapter->second;
     }
     return "/dev/ttyS" + std::to_string(port - 1);
 }
@@ -63,6 +69,11 @@ void ClearComPortPaths() {
 std::map<std::uint16_t, std::string> ComPortPaths() {
     std::lock_guard<std::mutex> lock(g_tableLock);
     return Table();
+}
+
+void SetAdapterComPorts(std::map<std::uint16_t, std::string> paths) {
+    std::lock_guard<std::mutex> lock(g_tableLock);
+    AdapterTable() = std::move(paths);
 }
 
 }  // namespace platform

@@ -2,7 +2,9 @@
 // COM port names and the serial devices they stand for. A port is named as
 // the tool has always named it ("COM3", "\\.\COM12"); the name resolves to
 // /dev/ttyS<n-1> unless the override table maps that number elsewhere (the
-// [Ports] section of Config.ini fills it, tests set it directly).
+// [Ports] section of Config.ini fills it, tests set it directly) or a serial
+// adapter has been given that number (the adapter table, refilled each time
+// the ports are listed).
 
 #include <cstdint>
 #include <map>
@@ -24,5 +26,8 @@ std::string ResolveComDevice(const std::string& name);
 void SetComPortPath(std::uint16_t port, const std::string& path);
 void ClearComPortPaths();
 std::map<std::uint16_t, std::string> ComPortPaths();
+
+// The adapter table, asked after the override table. Replaced as a whole.
+void SetAdapterComPorts(std::map<std::uint16_t, std::string> paths);
 
 }  // namespace platform

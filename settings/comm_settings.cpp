@@ -154,3 +154,17 @@ void LoadComPortOverrides(const std::string& path) {
         platform::SetComPortPath(port, entry.value);
     }
 }
+
+bool SaveComPortLine(std::uint16_t port, const std::string& device, const std::string& path,
+                     FileErrorReporter* reporter) {
+    for (const platform::ProfileEntry& entry : platform::GetProfileSection(kPortsSection, path)) {
+        if (PortsKeyNumber(entry.key) == port) return true;
+    }
+    platform::FileErrorCause cause = platform::FileErrorCause::None;
+    if (!platform::WriteProfileString(kPortsSection, "COM" + std::to_string(port), device, path, &cause)) {
+        Report(reporter, cause, path);
+        return false;
+    }
+    platform::SetComPortPath(port, device);
+    return true;
+}

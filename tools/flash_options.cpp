@@ -18,10 +18,12 @@ const char kUsage[] =
     "\n"
     "Downloads the first 65536 bytes of FILE into the display controller.\n"
     "  --tcp HOST:PORT         HOST a dotted IPv4 address (127.0.0.1), PORT 1..65535\n"
-    "  --serial PORT           COM1..COM20, or a serial device path (used as COM1)\n"
+    "  --serial PORT           COM1..COM20 as the window numbers them (see\n"
+    "                          --list-ports), or a serial device path (used as COM1)\n"
     "  --receive-timeout MS    reply time-out (default 50000 on TCP, 1700 serial)\n"
     "  --connect-timeout MS    TCP connect time-out (default 2000)\n"
     "  --config-path           print the path of the window's Config.ini and exit\n"
+    "  --list-ports            print the serial ports with their COM numbers and exit\n"
     "  --help                  this text\n"
     "  --version               the program's version\n"
     "\n"
@@ -75,11 +77,12 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
 
     // What the program tells instead of downloading.
     tools::AddFlagOption(app, "--config-path", [&] { o.configPath = true; });
+    tools::AddFlagOption(app, "--list-ports", [&] { o.listPorts = true; });
 
     app.add_option("FILE", o.file);
 
     result.outcome = tools::ParseCommandLine(app, args, &result.error);
-    if (result.outcome != tools::ParseOutcome::Run || o.configPath) return result;
+    if (result.outcome != tools::ParseOutcome::Run || o.configPath || o.listPorts) return result;
 
     // What a run needs, whatever the order of the options.
     if (o.targets.size() > 1) {

@@ -25,6 +25,7 @@ struct FlashOptions {
     std::optional<std::uint32_t> receiveTimeoutMs;  // empty: the transport's default
     std::string file;
     bool configPath = false;  // only print where the window's Config.ini is
+    bool listPorts = false;   // only print the serial ports and their COM numbers
 };
 
 struct FlashCommandLine {

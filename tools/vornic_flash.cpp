@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/com_port_numbering.h"
 #include "comm/comm_channel.h"
 #include "download/download_context.h"
 #include "download/download_thread.h"
@@ -19,6 +20,7 @@
 #include "platform/tcp_socket.h"
 #include "settings/comm_settings.h"
 #include "tools/flash_options.h"
+#include "tools/port_table.h"
 
 namespace {
 
@@ -105,6 +107,11 @@ int main(int argc, char** argv) {
         std::printf("%s\n", ConfigFilePath().c_str());
         return kExitSuccess;
     }
+    if (options.listPorts) {
+        LoadComPortOverrides(ConfigFilePath());
+        std::fputs(flash::PortTableText(RefreshComPorts()).c_str(), stdout);
+        return kExitSuccess;
+    }
     const flash::FlashTarget& target = options.targets.front();
 
     // Ctrl-C arrives as data on a descriptor that the main thread waits on
@@ -129,6 +136,10 @@ int main(int argc, char** argv) {
                              options.receiveTimeoutMs.value_or(kTcpReceiveTimeoutMs));
         channel.SetWay(kWayTcp);
     } else {
+        // COMn means what it means in the window: its [Ports] lines, then the
+        // ports present now.
+        LoadComPortOverrides(ConfigFilePath());
+        RefreshComPorts();
         if (!target.devicePath.empty()) platform::SetComPortPath(target.port, target.devicePath);
         channel.SetSerialParams(target.port, kSerialBaud, options.receiveTimeoutMs.value_or(kSerialReadTimeoutMs));
         channel.SetWay(kWaySerial);

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <cstdio>
 
+#include "comm/com_port_numbering.h"
 #include "download/download_thread.h"
 #include "platform/tcp_socket.h"
 #include "platform/thread.h"
@@ -62,6 +63,8 @@ void CPage2::OnDownload() {
         // The COM number is computed in 16 bits: a huge index from a
         // hand-edited file wraps instead of overflowing.
         const auto port = static_cast<std::uint16_t>(static_cast<std::uint16_t>(s.com) + 1);
+        // An adapter plugged in since the list last dropped down gets its number now.
+        RefreshComPorts();
         m_channel.SetSerialParams(port, kSerialBaud,
                                   kSerialReadTimeoutMs);
     } else {

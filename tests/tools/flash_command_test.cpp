@@ -16,6 +16,7 @@
 #include "support/temp_folder.h"
 #include "tools/controller_sim/sim_options.h"
 #include "tools/flash_options.h"
+#include "tools/port_table.h"
 
 using support::ReadAll;
 using support::Subprocess;
@@ -182,6 +183,9 @@ TEST(FlashOptions, HelpAndVersionNeedNoTargetAndUsageErrorsNameTheOption) {
     EXPECT_EQ(flash::ParseFlashOptions({"--help"}).outcome, tools::ParseOutcome::Help);
     EXPECT_EQ(flash::ParseFlashOptions({"fw.bin", "-h"}).outcome, tools::ParseOutcome::Help);
     EXPECT_EQ(flash::ParseFlashOptions({"--version"}).outcome, tools::ParseOutcome::Version);
+    const flash::FlashCommandLine listing = flash::ParseFlashOptions({"--list-ports"});
+    EXPECT_EQ(listing.outcome, tools::ParseOutcome::Run) << "--list-ports needs no target either";
+    EXPECT_TRUE(listing.options.listPorts);
     for (const auto& [args, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--connect-timeout", "2147483648"}, "--connect-timeout"},
              {{"--serial", "COM1", "fw.bin", "--receive-timeout"}, "--receive-timeout"},
@@ -256,4 +260,21 @@ TEST(SimulatorCommand, SerialModeNamesItsPseudoTerminal) {
     EXPECT_TRUE(std::filesystem::exists(banner->substr(7)));
     sim.Signal(SIGINT);
     EXPECT_EQ(sim.Wait(kStartMs), 1);
+}
+
+TEST(FlashPortTable, ColumnsLineUpAndALineWithNothingBehindItSaysNo) {
+    ComPortEntry builtIn;
+    builtIn.number = 1;
+    builtIn.device = builtIn.node = "/dev/ttyS0";
+    builtIn.description = "Built-in serial port";
+    builtIn.present = true;
+    ComPortEntry gone;
+    gone.number = 12;
+    gone.device = "/dev/serial/by-id/usb-X-if00";
+    gone.source = ComPortSource::PortsLine;
+    EXPECT_EQ(flash::PortTableText({builtIn, gone}),
+              "PORT   DEVICE                        STABLE PATH  DESCRIPTION           PRESENT\n"
+              "COM1   /dev/ttyS0                    -            Built-in serial port  yes\n"
+              "COM12  /dev/serial/by-id/usb-X-if00  -            -                     no\n");
+    EXPECT_EQ(flash::PortTableText({}), "No serial ports found.\n");
 }
