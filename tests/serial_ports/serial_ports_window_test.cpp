@@ -15,7 +15,7 @@
 #include "res/resource.h"
 #include "serial_testbed.h"
 #include "settings/comm_settings.h"
-#include "tests/tools/subprocess.h"
+#include "support/subprocess.h"
 #include "ui_test_support.h"
 
 namespace uitest {
@@ -118,7 +118,7 @@ TEST(FlashTestbed, ListsThePortsAndDownloadsThroughAnEmulatedUsbAdapterByItsComN
     ASSERT_TRUE(SaveComPortLine(5, Ftdi().StablePath(), folder.Path("Config.ini"), nullptr));
     ClearComTables();
 
-    tools_test::Subprocess list({flash, "--list-ports"});
+    support::Subprocess list({flash, "--list-ports"});
     ASSERT_EQ(list.Wait(kFlashMs), 0) << list.Stderr();
     std::istringstream rows(list.Stdout());
     std::vector<std::vector<std::string>> table;
@@ -134,7 +134,7 @@ TEST(FlashTestbed, ListsThePortsAndDownloadsThroughAnEmulatedUsbAdapterByItsComN
 
     const Bytes image = PatternedImage(70000, 5);
     WriteBytes(folder.Path("fw.bin"), image);
-    tools_test::Subprocess run({flash, "--serial", "COM5", folder.Path("fw.bin")});
+    support::Subprocess run({flash, "--serial", "COM5", folder.Path("fw.bin")});
     EXPECT_EQ(run.Wait(kFlashMs), 0) << run.Stderr();
     EXPECT_NE(run.Stdout().find("Download firmware successfully!"), std::string::npos) << run.Stdout();
     const auto received = sim.LastImage();
