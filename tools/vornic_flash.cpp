@@ -1,22 +1,20 @@
-// vornic-flash: one firmware download from the command line, through the same
-// worker and channel as the Operation page, with the page's parameters.
-
-#include <unistd.h>
+// vornic-flash: firmware downloads from the command line, through the same
+// worker and channel as the Operation page, with the page's parameters: one
+// target in this process, or a fleet of them, each in a process of its own.
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "comm/comm_channel.h"
-#include "download/download_context.h"
-#include "download/download_link.h"
 #include "download/download_thread.h"
 #include "download/stop_wait.h"
-#include "platform/com_port_names.h"
-#include "platform/event.h"
 #include "platform/interrupt_signals.h"
+#include "platform/terminal.h"
+#include "tools/flash_context.h"
 #include "tools/flash_options.h"
+#include "tools/fleet_child.h"
+#include "tools/fleet_run.h"
 
 namespace {
 
@@ -24,15 +22,9 @@ constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-class ConsoleContext : public DownloadContext {
+class ConsoleContext : public flash::FlashContext {
 public:
-    ConsoleContext(std::string path, bool terminal) : m_path(std::move(path)), m_terminal(terminal) {}
-
-    std::string FirmwarePath() const override { return m_path; }
-    CCommChannel& Channel() override { return m_channel; }
-    platform::Event& StopEvent() override { return m_stop; }
-    platform::Event& IdleEvent() override { return m_idle; }
-    std::atomic<std::uint8_t>& BusyFlag() override { return m_busy; }
+    ConsoleContext(std::string path, bool terminal) : FlashContext(std::move(path)), m_terminal(terminal) {}
 
     void SetProgress(int percent) override {
         // The end sequence's return to 0 is for a progress bar, not a log.
@@ -61,12 +53,7 @@ public:
     bool Succeeded() const { return m_succeeded; }
 
 private:
-    std::string m_path;
     bool m_terminal;
-    CCommChannel m_channel;
-    platform::Event m_stop{platform::ResetMode::Auto, false};
-    platform::Event m_idle{platform::ResetMode::Manual, true};
-    std::atomic<std::uint8_t> m_busy{0};
     int m_lastPercent = -1;
     bool m_lineOpen = false;
     bool m_ended = false;
@@ -91,27 +78,20 @@ int main(int argc, char** argv) {
             return kExitUsage;
     }
     const flash::FlashOptions& options = command.options;
-    const flash::FlashTarget& target = options.targets.front();
 
     // Ctrl-C arrives as data that the main thread waits on together with the
-    // idle event; blocked before any thread starts, so the worker and the
-    // channel's threads never see it.
+    // idle event or the children; blocked before any thread starts, so the
+    // worker and the channel's threads never see it.
     platform::InterruptSignals signals;
     if (!signals.IsValid()) {
         std::perror("vornic-flash: signalfd");
         return kExitFailure;
     }
+    if (options.parentId != 0) return flash::RunFleetChild(options, signals);
+    if (options.fleet) return flash::RunFleet(options, signals);
 
-    ConsoleContext context(options.file, isatty(STDOUT_FILENO) != 0);
-    DownloadLink link;
-    link.way = target.tcp ? kWayTcp : kWaySerial;
-    link.address = target.address;
-    link.port = target.port;
-    link.com = target.port;
-    if (options.connectTimeoutMs) link.connectTimeoutMs = *options.connectTimeoutMs;
-    if (options.receiveTimeoutMs) link.tcpReceiveTimeoutMs = link.serialReadTimeoutMs = *options.receiveTimeoutMs;
-    if (!target.tcp && !target.devicePath.empty()) platform::SetComPortPath(target.port, target.devicePath);
-    SetUpDownloadChannel(context.Channel(), link);
+    ConsoleContext context(options.file, platform::StandardOutputIsTerminal());
+    flash::SetUpTargetChannel(context.Channel(), options.targets.front(), options);
 
     if (!StartDownloadThread(&context)) {
         std::fprintf(stderr, "vornic-flash: the download thread could not be started\n");

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "download/download_frame.h"
+#include "tests/tools/flash_test_support.h"
 #include "tools/controller_sim/controller_sim.h"
 
 using Bytes = std::vector<std::uint8_t>;
@@ -135,21 +136,7 @@ private:
     int m_exitCode = -1;
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornic-sim-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string Path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
+using flash_test::TempFolder;
 
 Bytes ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

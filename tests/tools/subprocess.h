@@ -57,6 +57,7 @@ public:
     Subprocess& operator=(const Subprocess&) = delete;
 
     bool Started() const { return m_pid > 0; }
+    pid_t Id() const { return m_pid; }
     void Signal(int signal) {
         if (m_pid > 0 && !m_exited) ::kill(m_pid, signal);
     }
