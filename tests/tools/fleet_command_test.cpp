@@ -1,6 +1,6 @@
 // vornic-flash with several targets: each in a process of its own against the
-// simulator over loopback, with its own message, the report, retries, --jobs
-// and Ctrl-C.
+// simulator over loopback or a pseudo-terminal, with its own message, the
+// report, retries, --jobs and Ctrl-C.
 
 #include <gtest/gtest.h>
 
@@ -194,16 +194,16 @@ TEST(FleetCommand, ALinkFailureIsTriedAgainAfterItsWaveAndAReplyRefusalIsNot) {
 TEST(FleetCommand, InterruptBreaksEveryRunningTargetAndTheReportIsStillWritten) {
     TempFolder folder;
     const std::string image = WriteImage(folder.Path("fw.bin"), 65536);
-    support::SimulatorThread a({"--delay-ms", "20"}), b({"--delay-ms", "20"}), waiting;
-    Subprocess flash(Flash({"--tcp", Endpoint(a), "--tcp", Endpoint(b), "--tcp", Endpoint(waiting), "--jobs", "2",
-                            "--report", folder.Path("report.jsonl"), image}));
-    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), Endpoint(b)})) << flash.Stdout() << flash.Stderr();
+    support::SimulatorThread a({"--delay-ms", "20"}), b({"--serial", "--delay-ms", "20"}), waiting;
+    Subprocess flash(Flash({"--tcp", Endpoint(a), "--serial", b.SerialPath(), "--tcp", Endpoint(waiting), "--jobs",
+                            "2", "--report", folder.Path("report.jsonl"), image}));
+    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), b.SerialPath()})) << flash.Stdout() << flash.Stderr();
 
     flash.Signal(SIGINT);
     EXPECT_EQ(flash.Wait(kRunMs), 1);
     EXPECT_TRUE(EndsWith(flash.Stdout(), "3 targets: 0 ok, 3 failed\n"
                                          "  " + Endpoint(a) + ": Download firmware erroe!\n"
-                                         "  " + Endpoint(b) + ": Download firmware erroe!\n"
+                                         "  " + b.SerialPath() + ": Download firmware erroe!\n"
                                          "  " + Endpoint(waiting) + ": not started: the run was broken off\n"))
         << flash.Stdout();
     EXPECT_NE(flash.Stderr().find("stopping every download after the frame in flight"), std::string::npos);
@@ -213,11 +213,11 @@ TEST(FleetCommand, InterruptBreaksEveryRunningTargetAndTheReportIsStillWritten) 
     std::size_t lines = 0;
     auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
     EXPECT_EQ(lines, 2u);
-    for (support::SimulatorThread* sim : {&a, &b}) {
+    for (const auto& [sim, target] : std::vector<std::pair<support::SimulatorThread*, std::string>>{
+             {&a, Endpoint(a)}, {&b, b.SerialPath()}}) {
         const int frames = sim->SummaryAfter(1).frames;
         EXPECT_GT(frames, 1);
-        ExpectAttempt(report[Endpoint(*sim)].at(0), 1, false, frames - 1, "Download firmware erroe!",
-                      ReadFile(image));
+        ExpectAttempt(report[target].at(0), 1, false, frames - 1, "Download firmware erroe!", ReadFile(image));
     }
     EXPECT_EQ(waiting.Summary().sessions, 0);
 }
