@@ -28,6 +28,7 @@ public:
     Subprocess& operator=(const Subprocess&) = delete;
 
     bool Started() const { return m_pid > 0; }
+    pid_t Id() const { return m_pid; }
     void Signal(int signal);
 
     // The next line of standard output, without its line end.

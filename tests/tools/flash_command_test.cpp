@@ -12,8 +12,7 @@
 
 #include <filesystem>
 
-#include "support/subprocess.h"
-#include "support/temp_folder.h"
+#include "tests/tools/flash_test_support.h"
 #include "tools/controller_sim/sim_options.h"
 #include "tools/flash_options.h"
 #include "tools/port_table.h"
@@ -22,33 +21,7 @@ using support::ReadAll;
 using support::Subprocess;
 using support::TempFolder;
 
-namespace {
-
-constexpr int kStartMs = 10000;
-constexpr int kRunMs = 90000;
-
-std::string WriteImage(const std::string& path, std::size_t size) {
-    return support::WriteBytes(path, support::RandomBytes(size, 42));
-}
-
-// Starts the simulator on a free loopback port; the "127.0.0.1:PORT" it got.
-std::string StartSimulator(Subprocess& sim) {
-    const auto banner = sim.ReadLine(kStartMs);
-    if (!banner || banner->rfind("listening ", 0) != 0) return {};
-    return banner->substr(10);
-}
-
-std::vector<std::string> Sim(std::vector<std::string> args) {
-    args.insert(args.begin(), {VORNIC_SIM_PATH, "--port", "0"});
-    return args;
-}
-
-std::vector<std::string> Flash(std::vector<std::string> args) {
-    args.insert(args.begin(), VORNIC_FLASH_PATH);
-    return args;
-}
-
-}  // namespace
+using namespace flash_test;
 
 TEST(FlashCommand, FullDownloadExitsZeroAndTheSimulatorHoldsTheSameImage) {
     TempFolder folder;
@@ -132,10 +105,13 @@ TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
              {"--tcp", "127.1:10001", "fw.bin"},
              {"--tcp", "127.0.0.1:10001"},
              {"--serial", "COM21", "fw.bin"},
-             {"--serial", "COM1", "--tcp", "127.0.0.1:1", "fw.bin"},
+             {"--serial", "COM1", "--serial", "\\\\.\\COM1", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "--receive-timeout", "soon", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "a.bin", "b.bin"},
-             {"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10002", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10001", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--targets", "no-such-targets-file", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--jobs", "0", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--retries", "-1", "fw.bin"},
              {"--tcp", "127.0.0.1:65536", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "--frobnicate", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "fw.bin", "--receive-timeout"},
@@ -189,8 +165,8 @@ TEST(FlashOptions, HelpAndVersionNeedNoTargetAndUsageErrorsNameTheOption) {
     for (const auto& [args, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--connect-timeout", "2147483648"}, "--connect-timeout"},
              {{"--serial", "COM1", "fw.bin", "--receive-timeout"}, "--receive-timeout"},
-             {{"--tcp", "127.0.0.1:1", "--jobs", "2", "fw.bin"}, "--jobs"},
-             {{"--tcp", "127.0.0.1:1", "--serial", "COM1", "fw.bin"}, "--serial"},
+             {{"--tcp", "127.0.0.1:1", "--jobs", "0", "fw.bin"}, "--jobs"},
+             {{"--tcp", "127.0.0.1:1", "--serial", "COM1", "--serial", "com1", "fw.bin"}, "com1"},
              {{"--tcp", "127.0.0.1:1"}, "file"}}) {
         const flash::FlashCommandLine line = flash::ParseFlashOptions(args);
         EXPECT_EQ(line.outcome, tools::ParseOutcome::UsageError) << named;
