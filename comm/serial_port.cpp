@@ -193,10 +193,7 @@ bool CSerialPort::WritePort(const std::uint8_t* data, std::uint32_t length,
         // The write is complete once its bytes have left, not when the driver
         // has queued them: the caller's stop test and reply time-out start here.
         std::uint32_t unsent = 0;
-        if (!platform::WaitUntilSent(m_hComm, count, &unsent, deadline)) {
-            SystemErrorText(LastErrorText);
-            return false;
-        }
+        platform::WaitUntilSent(m_hComm, count, &unsent, deadline);
         count -= unsent;
         m_ovWrite.InternalHigh = count;
         m_ovWrite.hEvent->Set();

@@ -397,24 +397,28 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
     return true;
 }
 
-bool WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
+void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
                    std::chrono::steady_clock::time_point deadline) {
     *unsent = 0;
     if (InjectedFailure(SerialCall::WaitSent)) {
-        if (errno != ETIMEDOUT) return false;
-        *unsent = length;
-        (void)::tcflush(h, TCOFLUSH);
-        return true;
+        if (errno == ETIMEDOUT) {
+            *unsent = length;
+            (void)::tcflush(h, TCOFLUSH);
+        }
+        return;
     }
     for (;;) {
         int queued = 0;
-        if (::ioctl(h, TIOCOUTQ, &queued) != 0) return false;
-        if (queued <= 0) return true;
+        // A queue that can no longer be looked at (the line hung up as the
+        // controller took the frame) holds nothing to wait for: the hang-up
+        // is the next read's to report, as it was before this wait existed.
+        if (::ioctl(h, TIOCOUTQ, &queued) != 0) return;
+        if (queued <= 0) return;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             *unsent = std::min(static_cast<std::uint32_t>(queued), length);
             (void)::tcflush(h, TCOFLUSH);
-            return true;
+            return;
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSentLookInterval, deadline - now));
     }

@@ -121,16 +121,17 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
 // (TIOCOUTQ at 0), looking again after short sleeps until `deadline`. When
 // the deadline passes first, *unsent is what was still queued, at most
 // `length`, and those bytes are discarded: the rest of a write that ran out
-// of time never goes out later. False with errno when the device failed or
-// hung up. A pseudo-terminal hands its bytes to the other side at once: its
-// queue always reads 0.
-bool WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
+// of time never goes out later. A queue that cannot be read (a line that
+// hung up) ends the wait as sent. A pseudo-terminal hands its bytes to the
+// other side at once: its queue always reads 0.
+void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
                    std::chrono::steady_clock::time_point deadline);
 
 // Test seam: the next call of the named step fails with `error` before it
 // touches the device. ETIMEDOUT on WaitWritable stands for a write deadline
 // that has passed; on WaitSent, for a deadline that passed with all the
-// bytes still queued (a line that never drains).
+// bytes still queued (a line that never drains), any other error for a queue
+// that cannot be read.
 enum class SerialCall {
     Open,
     GetAttributes,
