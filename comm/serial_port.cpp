@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "comm/com_port_name.h"
 #include "comm/my_exception.h"
-#include "platform/com_port_names.h"
 #include "platform/system_error.h"
 #include "platform/thread.h"
 
@@ -95,7 +95,7 @@ bool CSerialPort::Open(std::uint16_t port, std::int32_t baud, char parity, std::
     m_nPort = port;
     m_nBaud = baud;
 
-    const std::string device = platform::ResolveComDevice(platform::ComDeviceName(m_nPort));
+    const std::string device = comm::ResolveComDevice(comm::ComDeviceName(m_nPort));
     m_hComm = platform::OpenComDevice(device);
     if (!IsOpen()) {
         m_hComm = platform::kInvalidComHandle;

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "platform/com_port_names.h"
+#include "comm/com_port_name.h"
 
 namespace flash {
 
@@ -42,7 +42,7 @@ FlashTarget TcpTarget(const std::string& text) {
 }
 
 FlashTarget SerialTarget(const std::string& text) {
-    const std::uint16_t com = platform::ComNumberFromName(text);
+    const std::uint16_t com = comm::ComNumberFromName(text);
     if (com >= 1 && com <= kHighestComPort) return FlashTarget{false, 0, com, {}};
     if (text.find('/') != std::string::npos) return FlashTarget{false, 0, 1, text};
     tools::RefuseValue("--serial", "'" + text + "' is neither COM1..COM20 nor a device path");

@@ -14,7 +14,7 @@
 #include "comm/comm_channel.h"
 #include "download/download_context.h"
 #include "download/download_thread.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/event.h"
 #include "platform/tcp_socket.h"
 #include "settings/comm_settings.h"

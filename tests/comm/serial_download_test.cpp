@@ -16,7 +16,7 @@
 #include "download/download_context.h"
 #include "download/download_frame.h"
 #include "download/download_thread.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "serial_pty.h"
 #include "support/simulator_thread.h"
 #include "tools/controller_sim/controller_sim.h"

@@ -5,8 +5,9 @@
 
 #include <fstream>
 
+#include "comm/com_port_name.h"
 #include "comm/serial_port.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "serial_pty.h"
 
@@ -42,20 +43,20 @@ protected:
 }  // namespace
 
 TEST(ComPortNames, ShortNamesBelowTenLongNamesFromTen) {
-    EXPECT_EQ(platform::ComDeviceName(1), "COM1");
-    EXPECT_EQ(platform::ComDeviceName(9), "COM9");
-    EXPECT_EQ(platform::ComDeviceName(10), "\\\\.\\COM10");
-    EXPECT_EQ(platform::ComDeviceName(20), "\\\\.\\COM20");
+    EXPECT_EQ(comm::ComDeviceName(1), "COM1");
+    EXPECT_EQ(comm::ComDeviceName(9), "COM9");
+    EXPECT_EQ(comm::ComDeviceName(10), "\\\\.\\COM10");
+    EXPECT_EQ(comm::ComDeviceName(20), "\\\\.\\COM20");
 }
 
 TEST(ComPortNames, ResolveToTtySUnlessOverridden) {
-    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(1)), "/dev/ttyS0");
-    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(10)), "/dev/ttyS9");
-    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(20)), "/dev/ttyS19");
+    EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(1)), "/dev/ttyS0");
+    EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(10)), "/dev/ttyS9");
+    EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(20)), "/dev/ttyS19");
     platform::SetComPortPath(3, "/dev/ttyUSB0");
-    EXPECT_EQ(platform::ResolveComDevice("COM3"), "/dev/ttyUSB0");
+    EXPECT_EQ(comm::ResolveComDevice("COM3"), "/dev/ttyUSB0");
     platform::SetComPortPath(3, "");
-    EXPECT_EQ(platform::ResolveComDevice("COM3"), "/dev/ttyS2");
+    EXPECT_EQ(comm::ResolveComDevice("COM3"), "/dev/ttyS2");
 }
 
 TEST(SerialModeText, StopBitsOneAndAHalfOrTruncated) {

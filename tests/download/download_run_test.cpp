@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "download/download_frame.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "tests/download/download_test_support.h"
 
 using namespace download_test;

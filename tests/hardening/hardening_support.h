@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "download/download_test_support.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "support/loopback.h"
 #include "support/process_resources.h"
 #include "support/simulator_thread.h"

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "platform/com_port_names.h"
+#include "comm/com_port_name.h"
+#include "platform/com_port_paths.h"
 #include "platform/module_path.h"
-#include "platform/profile.h"
+#include "platform/text_file.h"
 #include "settings/comm_settings.h"
 #include "temp_folder.h"
 
@@ -485,7 +486,7 @@ TEST_F(ComPortOverrides, PortsSectionFillsTheTableAndMalformedLinesAreIgnored) {
     const std::map<std::uint16_t, std::string> expected = {
         {3, "/dev/ttyUSB0"}, {12, "/dev/ttyACM1"}, {255, "/dev/last"}};
     EXPECT_EQ(platform::ComPortPaths(), expected);
-    EXPECT_EQ(platform::ResolveComDevice("\\\\.\\COM12"), "/dev/ttyACM1");
+    EXPECT_EQ(comm::ResolveComDevice("\\\\.\\COM12"), "/dev/ttyACM1");
 }
 
 TEST_F(ComPortOverrides, MissingFileChangesNothingAndCreatesNothing) {

@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "download/download_thread.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "res/resource.h"
 #include "ui/message_box.h"
 #include "tools/subprocess.h"

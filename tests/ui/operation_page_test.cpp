@@ -7,7 +7,7 @@
 #include <QTest>
 
 #include "download/download_thread.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/thread.h"
 #include "res/resource.h"
 #include "ui/message_box.h"

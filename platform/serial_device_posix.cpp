@@ -134,6 +134,10 @@ bool SetModemLine(ComHandle h, int line, bool raised) {
 
 }  // namespace
 
+std::string DefaultComDevicePath(std::uint16_t port) {
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
+
 void FailNextSerialCall(SerialCall call, int error) {
     g_faults[static_cast<std::size_t>(call)].store(error);
 }

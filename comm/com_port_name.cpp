@@ -1,18 +1,11 @@
-#include "platform/com_port_names.h"
+#include "comm/com_port_name.h"
 
 #include <cctype>
 #include <cstdio>
-#include <mutex>
 
-namespace platform {
+#include "platform/com_port_paths.h"
 
-namespace {
-std::mutex g_tableLock;
-std::map<std::uint16_t, std::string>& Table() {
-    static std::map<std::uint16_t, std::string> table;
-    return table;
-}
-}  // namespace
+namespace comm {
 
 std::string ComDeviceName(std::uint16_t port) {
     char name[32];
@@ -39,30 +32,7 @@ std::uint16_t ComNumberFromName(const std::string& name) {
 std::string ResolveComDevice(const std::string& name) {
     const std::uint16_t port = ComNumberFromName(name);
     if (port == 0) return {};
-    {
-        std::lock_guard<std::mutex> lock(g_tableLock);
-        const auto it = Table().find(port);
-        if (it != Table().end()) return it->second;
-    }
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return platform::ComDevicePath(port);
 }
 
-void SetComPortPath(std::uint16_t port, const std::string& path) {
-    std::lock_guard<std::mutex> lock(g_tableLock);
-    if (path.empty())
-        Table().erase(port);
-    else
-        Table()[port] = path;
-}
-
-void ClearComPortPaths() {
-    std::lock_guard<std::mutex> lock(g_tableLock);
-    Table().clear();
-}
-
-std::map<std::uint16_t, std::string> ComPortPaths() {
-    std::lock_guard<std::mutex> lock(g_tableLock);
-    return Table();
-}
-
-}  // namespace platform
+}  // namespace comm
