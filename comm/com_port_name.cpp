@@ -1,6 +1,7 @@
 #include "comm/com_port_name.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdio>
 
 #include "platform/com_port_paths.h"
@@ -20,13 +21,10 @@ std::uint16_t ComNumberFromName(const std::string& name) {
     for (int i = 0; i < 3; ++i) {
         if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i]) return 0;
     }
-    unsigned long value = 0;
-    for (std::size_t i = 3; i < rest.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(rest[i]))) return 0;
-        value = value * 10 + static_cast<unsigned long>(rest[i] - '0');
-        if (value > 65535) return 0;
-    }
-    return static_cast<std::uint16_t>(value);
+    std::uint16_t number = 0;
+    const char* const end = rest.data() + rest.size();
+    const auto [stop, failure] = std::from_chars(rest.data() + 3, end, number);
+    return failure == std::errc{} && stop == end ? number : 0;
 }
 
 std::string ResolveComDevice(const std::string& name) {

@@ -1,5 +1,6 @@
 #include "settings/comm_settings.h"
 
+#include <charconv>
 #include <string_view>
 #include <vector>
 
@@ -83,12 +84,10 @@ std::uint16_t PortsKeyNumber(std::string_view key) {
         if ((key[static_cast<std::size_t>(i)] | 0x20) != "com"[i]) return 0;
     }
     if (key[3] == '0') return 0;
-    unsigned number = 0;
-    for (std::size_t i = 3; i < key.size(); ++i) {
-        if (key[i] < '0' || key[i] > '9') return 0;
-        number = number * 10 + static_cast<unsigned>(key[i] - '0');
-    }
-    return number <= kLastComPort ? static_cast<std::uint16_t>(number) : 0;
+    std::uint16_t number = 0;
+    const char* const end = key.data() + key.size();
+    const auto [stop, failure] = std::from_chars(key.data() + 3, end, number);
+    return failure == std::errc{} && stop == end && number <= kLastComPort ? number : 0;
 }
 
 }  // namespace

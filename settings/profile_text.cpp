@@ -1,5 +1,7 @@
 #include "settings/profile_text.h"
 
+#include "settings/leading_integer.h"
+
 namespace settings {
 
 namespace {
@@ -137,13 +139,7 @@ std::optional<std::string> ProfileValue(std::string_view text, std::string_view 
 std::uint32_t ProfileIntFromText(std::string_view value) {
     std::size_t i = 0;
     while (i < value.size() && IsBlank(value[i])) ++i;
-    bool negative = false;
-    if (i < value.size() && (value[i] == '-' || value[i] == '+')) negative = value[i++] == '-';
-    std::uint32_t number = 0;
-    for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i) {
-        number = number * 10u + static_cast<std::uint32_t>(value[i] - '0');
-    }
-    return negative ? 0u - number : number;
+    return LeadingInteger(value.substr(i)).value_or(0);
 }
 
 std::uint32_t ProfileInt(std::string_view text, std::string_view section, std::string_view key,

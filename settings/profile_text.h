@@ -33,9 +33,8 @@ struct ProfileEntry {
 std::optional<std::string> ProfileValue(std::string_view text, std::string_view section,
                                         std::string_view key);
 
-// An integer value: an optional sign ('-' or '+') and the decimal digits that
-// follow it, taken modulo 2^32; reading stops at the first other character,
-// so "12abc" is 12 and a text without digits ("abc", "0x1F" after its 0) is 0.
+// An integer value: blanks and tabs, then the LeadingInteger of the rest; a
+// text without digits ("abc", "0x1F" after its 0) is 0.
 std::uint32_t ProfileIntFromText(std::string_view value);
 
 // The integer value of `key`, or `defaultValue` when the key is missing or

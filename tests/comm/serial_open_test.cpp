@@ -49,6 +49,16 @@ TEST(ComPortNames, ShortNamesBelowTenLongNamesFromTen) {
     EXPECT_EQ(comm::ComDeviceName(20), "\\\\.\\COM20");
 }
 
+TEST(ComPortNames, NumberIsTheWholeDecimalNumberAfterComInAnyCase) {
+    EXPECT_EQ(comm::ComNumberFromName("com7"), 7);
+    EXPECT_EQ(comm::ComNumberFromName("\\\\.\\COM007"), 7);
+    EXPECT_EQ(comm::ComNumberFromName("COM65535"), 65535);
+    EXPECT_EQ(comm::ComNumberFromName("COM65536"), 0);
+    EXPECT_EQ(comm::ComNumberFromName("COM+3"), 0);
+    EXPECT_EQ(comm::ComNumberFromName("COM3 "), 0);
+    EXPECT_EQ(comm::ComNumberFromName("COM"), 0);
+}
+
 TEST(ComPortNames, ResolveToTtySUnlessOverridden) {
     EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(1)), "/dev/ttyS0");
     EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(10)), "/dev/ttyS9");
@@ -74,6 +84,10 @@ TEST(SerialModeText, RejectedTextLeavesTheControlBlockAsItWas) {
     EXPECT_EQ(dcb.BaudRate, 9600u);
     EXPECT_FALSE(platform::BuildCommDCB("baud=19200 speed=fast", &dcb));
     EXPECT_FALSE(platform::BuildCommDCB("", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("baud=+19200", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("baud=0000019200", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("baud=19200 data=8x", &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
     EXPECT_TRUE(platform::BuildCommDCB("BAUD=115200 Parity=s data=5 stop=1.5", &dcb));
     EXPECT_EQ(dcb.BaudRate, 115200u);
     EXPECT_EQ(dcb.Parity, platform::ParityMode::Space);

@@ -480,7 +480,7 @@ TEST_F(ComPortOverrides, PortsSectionFillsTheTableAndMalformedLinesAreIgnored) {
     WriteAll(Path("Config.ini"),
              "[Set]\r\ncom=2\r\nCOM4=/dev/not-this\r\n[Ports]\r\nCOM3=/dev/ttyUSB0\r\n"
              "com12 = /dev/ttyACM1 \r\nCOM3=/dev/second\r\nCOM0=/dev/a\r\nCOM256=/dev/b\r\n"
-             "COM07=/dev/c\r\nCOMx=/dev/d\r\nCOM5=\r\nCOM6=relative\r\n;COM7=/dev/e\r\n"
+             "COM07=/dev/c\r\nCOMx=/dev/d\r\nCOM+4=/dev/f\r\nCOM5=\r\nCOM6=relative\r\n;COM7=/dev/e\r\n"
              "COM255=/dev/last\r\n");
     LoadComPortOverrides(Path("Config.ini"));
     const std::map<std::uint16_t, std::string> expected = {

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "platform/text_file.h"
+#include "settings/leading_integer.h"
 #include "settings/profile_file.h"
 #include "temp_folder.h"
 
@@ -72,6 +73,15 @@ TEST(ProfileInteger, ReadsLeadingDigitsOnlyAndZeroWithout) {
     EXPECT_EQ(settings::ProfileIntFromText("-"), 0u);
     EXPECT_EQ(settings::ProfileIntFromText("- 5"), 0u);
     EXPECT_EQ(settings::ProfileIntFromText("1 2"), 1u);
+}
+
+TEST(ProfileInteger, LeadingIntegerStartsAtTheFirstCharacterAndNeedsADigit) {
+    EXPECT_EQ(settings::LeadingInteger("-0"), 0u);
+    EXPECT_EQ(settings::LeadingInteger("4294967295x"), 0xFFFFFFFFu);
+    EXPECT_EQ(settings::LeadingInteger("+12 3"), 12u);
+    EXPECT_EQ(settings::LeadingInteger(" 5"), std::nullopt);
+    EXPECT_EQ(settings::LeadingInteger("--5"), std::nullopt);
+    EXPECT_EQ(settings::LeadingInteger(""), std::nullopt);
 }
 
 TEST(ProfileInteger, GivesTheDefaultOnlyForAMissingKeyOrAnEmptyValue) {
