@@ -1,6 +1,7 @@
 // flash_bench: whole downloads with vornic-flash against the controller
 // simulator on loopback (or a pseudo-terminal), timed against the floor the
-// protocol sets, with the tool's CPU time and peak memory.
+// protocol sets, with the tool's CPU time and peak memory. With --fleet N,
+// one fleet run into N simulated controllers at once.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -38,9 +39,15 @@ constexpr int kBitsPerByte = 10;  // start, 8 data, stop
 constexpr int kBaud = 19200;
 constexpr double kTargetRatio = 1.05;
 constexpr double kTargetCpuPercent = 5.0;
+constexpr double kFleetTargetRatio = 1.10;
+constexpr double kFleetTargetCpuPercentPerTarget = 1.5;
+constexpr int kFleetDefaultJobs = 32;
 
 struct Config {
     int runs = 3;
+    bool runsGiven = false;
+    int fleet = 0;  // controllers of a fleet run; 0: single downloads
+    int jobs = 0;   // 0: vornic-flash's default
     bool serial = false;
     int replyLength = 0;  // 0: the simulator's default for the transport
     std::string flash = VORNIC_FLASH_PATH;
@@ -55,10 +62,13 @@ struct Run {
 
 void Usage() {
     std::fprintf(stderr,
-                 "Usage: flash_bench [--runs N] [--serial] [--reply-len N] [--flash PATH] [--sim PATH]\n"
+                 "Usage: flash_bench [--runs N] [--serial] [--reply-len N] [--fleet N [--jobs J]]\n"
+                 "                   [--flash PATH] [--sim PATH]\n"
                  "Times N (default 3) whole downloads over loopback TCP, or over a\n"
                  "pseudo-terminal with --serial. --reply-len has the simulator answer\n"
-                 "every frame with N bytes (1..64) in one write.\n");
+                 "every frame with N bytes (1..64) in one write. --fleet N times fleet\n"
+                 "runs (default 1) into N simulated controllers, J at once (default:\n"
+                 "all, up to 32).\n");
 }
 
 std::optional<Config> ParseArgs(int argc, char** argv) {
@@ -68,7 +78,14 @@ std::optional<Config> ParseArgs(int argc, char** argv) {
         const bool hasValue = i + 1 < argc;
         if (arg == "--runs" && hasValue) {
             c.runs = std::atoi(argv[++i]);
+            c.runsGiven = true;
             if (c.runs < 1 || c.runs > 100) return std::nullopt;
+        } else if (arg == "--fleet" && hasValue) {
+            c.fleet = std::atoi(argv[++i]);
+            if (c.fleet < 1 || c.fleet > 256) return std::nullopt;
+        } else if (arg == "--jobs" && hasValue) {
+            c.jobs = std::atoi(argv[++i]);
+            if (c.jobs < 1 || c.jobs > 256) return std::nullopt;
         } else if (arg == "--serial") {
             c.serial = true;
         } else if (arg == "--reply-len" && hasValue) {
@@ -82,6 +99,7 @@ std::optional<Config> ParseArgs(int argc, char** argv) {
             return std::nullopt;
         }
     }
+    if (c.fleet > 0 && !c.runsGiven) c.runs = 1;
     return c;
 }
 
@@ -95,7 +113,8 @@ std::vector<char*> Argv(const std::vector<std::string>& args) {
 // The simulator as a child with its standard output on a pipe.
 class Simulator {
 public:
-    bool Start(const Config& config, const std::string& imagePath) {
+    // With a fleet, one controller for each target, listed in `targetsPath`.
+    bool Start(const Config& config, const std::string& imagePath, const std::string& targetsPath = "") {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) return false;
         std::vector<std::string> args = {config.sim, "--image", imagePath};
@@ -104,6 +123,8 @@ public:
         else
             args.insert(args.end(), {"--port", "0"});
         if (config.replyLength > 0) args.insert(args.end(), {"--reply-len", std::to_string(config.replyLength)});
+        if (config.fleet > 0)
+            args.insert(args.end(), {"--count", std::to_string(config.fleet), "--write-targets", targetsPath});
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
@@ -116,6 +137,8 @@ public:
             return false;
         }
         m_banner = ReadLine(10000);
+        for (int k = 1; k < config.fleet && !m_banner.empty(); ++k)
+            if (ReadLine(10000).empty()) m_banner.clear();
         return !m_banner.empty();
     }
 
@@ -217,6 +240,91 @@ void PrintRow(const char* label, const Run& r, double floorS) {
 
 }  // namespace
 
+// One timed run of vornic-flash, its output kept in a log; nothing (and the
+// end of the log shown) when it failed.
+std::optional<Run> TimedRun(const Config& config, const std::vector<std::string>& target, const std::string& image,
+                            const std::filesystem::path& folder, int i) {
+    const std::string log = (folder / ("run-" + std::to_string(i) + ".log")).string();
+    int exitCode = -1;
+    const auto run = Download(config, target, image, log, &exitCode);
+    if (run && exitCode != 0) {
+        std::printf("run %d failed: vornic-flash exited %d after %.3f s:\n%s", i, exitCode, run->wallS,
+                    LastLines(ReadFile(log), 5).c_str());
+        return std::nullopt;
+    }
+    return run;
+}
+
+// Fleet runs: one vornic-flash into config.fleet controllers of one
+// simulator, its wall time against the waves' floor and its CPU time (the
+// parent's and every child's) per target.
+int RunFleet(const Config& config, const std::filesystem::path& folder, const std::string& image,
+             const std::string& bytes) {
+    const std::string targets = (folder / "targets").string();
+    const std::string received = (folder / "received.bin").string();
+    Simulator sim;
+    if (!sim.Start(config, received, targets)) {
+        std::fprintf(stderr, "flash_bench: the simulator did not start (%s)\n", config.sim.c_str());
+        return 1;
+    }
+    const int jobs = config.jobs > 0 ? config.jobs : std::min(config.fleet, kFleetDefaultJobs);
+    const int waves = (config.fleet + jobs - 1) / jobs;
+    const double oneS = config.serial ? kFrames * (kStopTestS + kReaderLookS) : kFrames * kStopTestS;
+    const double floorS = waves * oneS;
+    std::printf("flash_bench: fleet of %d %s controllers, %d at once (%d wave%s), %d run%s\n", config.fleet,
+                config.serial ? "serial (pseudo-terminal)" : "TCP", jobs, waves, waves > 1 ? "s" : "", config.runs,
+                config.runs > 1 ? "s" : "");
+    std::printf("floor: %d wave%s x %.3f s (one download) = %.3f s\n", waves, waves > 1 ? "s" : "", oneS, floorS);
+    std::printf("\n%-7s %8s %7s %8s %6s %14s %11s\n", "run", "wall s", "ratio", "cpu s", "cpu %", "cpu %/target",
+                "maxrss KiB");
+
+    // One download alone on the same machine first: how much of the ratio is
+    // the machine's and how much the fleet's.
+    std::string way, first;
+    std::ifstream(targets) >> way >> first;  // "tcp 127.0.0.1:PORT sim-1"
+    const auto alone = TimedRun(config, {config.serial ? "--serial" : "--tcp", first}, image, folder, 0);
+    if (!alone) return 1;
+    std::printf("%-7s %8.3f %7.3f %8.3f %6.2f %14.3f %11ld\n", "alone", alone->wallS, alone->wallS / oneS,
+                alone->cpuS, 100.0 * alone->cpuS / alone->wallS, 100.0 * alone->cpuS / alone->wallS,
+                alone->maxRssKiB);
+
+    std::vector<std::string> target = {"--targets", targets, "--report", (folder / "report.jsonl").string()};
+    if (config.jobs > 0) target.insert(target.end(), {"--jobs", std::to_string(config.jobs)});
+    std::vector<Run> runs;
+    for (int i = 1; i <= config.runs; ++i) {
+        for (int k = 1; k <= config.fleet; ++k) std::filesystem::remove(received + "." + std::to_string(k));
+        const auto run = TimedRun(config, target, image, folder, i);
+        if (!run) return 1;
+        for (int k = 1; k <= config.fleet; ++k) {
+            if (ReadFile(received + "." + std::to_string(k)) != bytes) {
+                std::printf("run %d: controller %d holds another image\n", i, k);
+                return 1;
+            }
+        }
+        runs.push_back(*run);
+        std::printf("%-7d %8.3f %7.3f %8.3f %6.2f %14.3f %11ld\n", i, run->wallS, run->wallS / floorS, run->cpuS,
+                    100.0 * run->cpuS / run->wallS, 100.0 * run->cpuS / run->wallS / config.fleet, run->maxRssKiB);
+        std::fflush(stdout);
+    }
+    std::vector<double> wall, cpu;
+    for (const Run& r : runs) {
+        wall.push_back(r.wallS);
+        cpu.push_back(r.cpuS);
+    }
+    const double ratio = Median(wall) / floorS;
+    const double perTarget = 100.0 * Median(cpu) / Median(wall) / config.fleet;
+    std::printf("every controller holds the image, byte for byte\n");
+    std::printf("fleet over one download alone (x %d wave%s): %.3f\n\n", waves, waves > 1 ? "s" : "",
+                Median(wall) / (alone->wallS * waves));
+    std::printf("target wall/floor <= %.2f: %s (%.3f)\n", kFleetTargetRatio,
+                ratio <= kFleetTargetRatio ? "met" : "MISSED", ratio);
+    std::printf("target cpu < %.1f%% of wall per target: %s (%.3f%%, all processes)\n",
+                kFleetTargetCpuPercentPerTarget, perTarget < kFleetTargetCpuPercentPerTarget ? "met" : "MISSED",
+                perTarget);
+    std::printf("simulator: %s\n", sim.Stop().c_str());
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const auto parsed = ParseArgs(argc, argv);
     if (!parsed) {
@@ -245,6 +353,7 @@ int main(int argc, char** argv) {
     std::mt19937 generator(20240601);
     for (auto& b : bytes) b = static_cast<char>(generator());
     std::ofstream(image, std::ios::binary) << bytes;
+    if (config.fleet > 0) return RunFleet(config, folder, image, bytes);
 
     Simulator sim;
     if (!sim.Start(config, received)) {
@@ -279,13 +388,8 @@ int main(int argc, char** argv) {
     std::vector<Run> runs;
     for (int i = 1; i <= config.runs; ++i) {
         std::filesystem::remove(received);
-        const std::string log = (folder / ("flash-" + std::to_string(i) + ".log")).string();
-        int exitCode = -1;
-        const auto run = Download(config, target, image, log, &exitCode);
-        if (!run) return 1;
-        if (exitCode != 0) {
-            std::printf("run %d failed: vornic-flash exited %d after %.3f s:\n%s", i, exitCode, run->wallS,
-                        LastLines(ReadFile(log), 3).c_str());
+        const auto run = TimedRun(config, target, image, folder, i);
+        if (!run) {
             std::printf("simulator: %s\n", sim.Stop().c_str());
             return 1;
         }

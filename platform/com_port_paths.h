@@ -1,11 +1,14 @@
 #pragma once
 // The device each COM number stands for on this machine: the path the
 // override table gives it (the [Ports] section of Config.ini fills the table,
-// vornic-flash --serial PATH and tests set it directly), otherwise the OS's
-// own device for that number. The names "COM3", "\\.\COM12" are comm/'s.
+// vornic-flash --serial PATH and tests set it directly), else the serial
+// adapter given that number (the adapter table, refilled each time the ports
+// are listed), otherwise the OS's own device for that number. The names
+// "COM3", "\\.\COM12" are comm/'s.
 //
-// The table itself makes no OS call, yet it lives here: the settings fill it
-// and the serial port reads it, and platform/ is the one layer both reach.
+// The tables themselves make no OS call, yet they live here: the settings
+// fill the override table and the serial port reads both, and platform/ is
+// the one layer both reach.
 
 #include <cstdint>
 #include <map>
@@ -21,5 +24,8 @@ std::string ComDevicePath(std::uint16_t port);
 void SetComPortPath(std::uint16_t port, const std::string& path);
 void ClearComPortPaths();
 std::map<std::uint16_t, std::string> ComPortPaths();
+
+// The adapter table, asked after the override table. Replaced as a whole.
+void SetAdapterComPorts(std::map<std::uint16_t, std::string> paths);
 
 }  // namespace platform

@@ -159,3 +159,17 @@ void LoadComPortOverrides(const std::string& path) {
         platform::SetComPortPath(port, entry.value);
     }
 }
+
+bool SaveComPortLine(std::uint16_t port, const std::string& device, const std::string& path,
+                     FileErrorReporter* reporter) {
+    for (const ProfileEntry& entry : GetProfileSection(kPortsSection, path)) {
+        if (PortsKeyNumber(entry.key) == port) return true;
+    }
+    platform::FileErrorCause cause = platform::FileErrorCause::None;
+    if (!settings::WriteProfileString(kPortsSection, "COM" + std::to_string(port), device, path, &cause)) {
+        Report(reporter, cause, path);
+        return false;
+    }
+    platform::SetComPortPath(port, device);
+    return true;
+}

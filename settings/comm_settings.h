@@ -58,3 +58,11 @@ bool ExchangeSettingsFile(CommSettings& settings, bool save, const std::string& 
 // Fills the COM override table from the optional [Ports] section
 // ("COM3=/dev/ttyUSB0"). Read-only; a missing file or section changes nothing.
 void LoadComPortOverrides(const std::string& path);
+
+// Keeps COM `port` on `device` for good: adds the one line "COMn=device" to
+// [Ports] (and the section when missing), every other byte of the file kept,
+// and puts it in the override table. Nothing is written when the section
+// already has a line for that number. False when the write failed; the error
+// has then been reported once.
+bool SaveComPortLine(std::uint16_t port, const std::string& device, const std::string& path,
+                     FileErrorReporter* reporter);

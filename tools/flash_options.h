@@ -17,7 +17,14 @@ struct FlashTarget {
     std::uint32_t address = 0;  // host byte order
     std::uint16_t port = 0;     // TCP port, or COM number
     std::string devicePath;     // a serial device that stands in for COM `port`
+    std::string text;           // as given: "127.0.0.1:10001", "COM5", "/dev/ttyUSB0"
+    std::string name;           // from a targets file; may be empty
 };
+
+// How many targets run at once when --jobs does not say, and at most.
+inline constexpr int kDefaultJobs = 32;
+inline constexpr int kMaxJobs = 256;
+inline constexpr int kMaxRetries = 100;
 
 struct FlashOptions {
     std::vector<FlashTarget> targets;               // in the order given
@@ -25,6 +32,17 @@ struct FlashOptions {
     std::optional<std::uint32_t> receiveTimeoutMs;  // empty: the transport's default
     std::string file;
     bool configPath = false;  // only print where the window's Config.ini is
+    bool listPorts = false;   // only print the serial ports and their COM numbers
+
+    // Several targets, or a fleet option: every target runs in a process of
+    // its own and the run ends with a summary.
+    bool fleet = false;
+    int jobs = 0;            // 0: every target at once, up to kDefaultJobs
+    int retries = 0;
+    std::string reportPath;  // JSON Lines, one object per attempt
+    // Set in a process that a fleet run started for one of its targets: the
+    // id of that parent.
+    int parentId = 0;
 };
 
 struct FlashCommandLine {
@@ -35,6 +53,15 @@ struct FlashCommandLine {
 
 // Reads the arguments after the program's name.
 FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args);
+
+// Reads a targets file: one target a line, "tcp HOST:PORT [name]" or
+// "serial PORT [name]"; blank lines and lines starting with # are skipped.
+// False with "FILE:LINE: reason" in *error.
+bool ReadTargetsFile(const std::string& path, std::vector<FlashTarget>* targets, std::string* error);
+
+// The first target that names the same controller as an earlier one, as a
+// usage error's text; empty when every target is another controller.
+std::string DuplicateTargetError(const std::vector<FlashTarget>& targets);
 
 // What --help prints, and a usage error after its reason.
 const char* FlashUsageText();

@@ -1,48 +1,37 @@
-// vornic-flash: one firmware download from the command line, through the same
-// worker and channel as the Operation page, with the page's parameters.
-
-#include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
-#include <unistd.h>
+// vornic-flash: firmware downloads from the command line, through the same
+// worker and channel as the Operation page, with the page's parameters: one
+// target in this process, or a fleet of them, each in a process of its own.
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "comm/com_port_numbering.h"
 #include "comm/comm_channel.h"
 #include "download/download_context.h"
 #include "download/download_thread.h"
-#include "platform/com_port_paths.h"
+#include "download/stop_wait.h"
 #include "platform/event.h"
+#include "platform/interrupt_signals.h"
 #include "platform/tcp_socket.h"
+#include "platform/terminal.h"
 #include "settings/comm_settings.h"
+#include "tools/flash_context.h"
 #include "tools/flash_options.h"
+#include "tools/fleet_child.h"
+#include "tools/fleet_run.h"
+#include "tools/port_table.h"
 
 namespace {
-
-// The Operation page's channel parameters.
-constexpr std::int32_t kConnectTimeoutMs = 2000;
-constexpr std::uint32_t kTcpReceiveTimeoutMs = 50000;
-constexpr std::uint16_t kSerialBaud = 19200;
-constexpr std::uint32_t kSerialReadTimeoutMs = 1700;
-// A Break repeats its stop request at this pace until the run has ended.
-constexpr std::int64_t kStopRepeatMs = 200;
 
 constexpr int kExitSuccess = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-class ConsoleContext : public DownloadContext {
+class ConsoleContext : public flash::FlashContext {
 public:
-    ConsoleContext(std::string path, bool terminal) : m_path(std::move(path)), m_terminal(terminal) {}
-
-    std::string FirmwarePath() const override { return m_path; }
-    CCommChannel& Channel() override { return m_channel; }
-    platform::Event& StopEvent() override { return m_stop; }
-    platform::Event& IdleEvent() override { return m_idle; }
-    std::atomic<std::uint8_t>& BusyFlag() override { return m_busy; }
+    ConsoleContext(std::string path, bool terminal) : FlashContext(std::move(path)), m_terminal(terminal) {}
 
     void SetProgress(int percent) override {
         // The end sequence's return to 0 is for a progress bar, not a log.
@@ -71,12 +60,7 @@ public:
     bool Succeeded() const { return m_succeeded; }
 
 private:
-    std::string m_path;
     bool m_terminal;
-    CCommChannel m_channel;
-    platform::Event m_stop{platform::ResetMode::Auto, false};
-    platform::Event m_idle{platform::ResetMode::Manual, true};
-    std::atomic<std::uint8_t> m_busy{0};
     int m_lastPercent = -1;
     bool m_lineOpen = false;
     bool m_ended = false;
@@ -105,34 +89,25 @@ int main(int argc, char** argv) {
         std::printf("%s\n", ConfigFilePath().c_str());
         return kExitSuccess;
     }
-    const flash::FlashTarget& target = options.targets.front();
+    if (options.listPorts) {
+        LoadComPortOverrides(ConfigFilePath());
+        std::fputs(flash::PortTableText(RefreshComPorts()).c_str(), stdout);
+        return kExitSuccess;
+    }
 
-    // Ctrl-C arrives as data on a descriptor that the main thread waits on
-    // together with the idle event; blocked before any thread starts, so the
+    // Ctrl-C arrives as data that the main thread waits on together with the
+    // idle event or the children; blocked before any thread starts, so the
     // worker and the channel's threads never see it.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    const int signalFd = signalfd(-1, &signals, SFD_CLOEXEC);
-    if (signalFd < 0) {
+    platform::InterruptSignals signals;
+    if (!signals.IsValid()) {
         std::perror("vornic-flash: signalfd");
         return kExitFailure;
     }
+    if (options.parentId != 0) return flash::RunFleetChild(options, signals);
+    if (options.fleet) return flash::RunFleet(options, signals);
 
-    ConsoleContext context(options.file, isatty(STDOUT_FILENO) != 0);
-    CCommChannel& channel = context.Channel();
-    if (target.tcp) {
-        channel.SetTcpParams(platform::HostToNetwork32(target.address), target.port,
-                             options.connectTimeoutMs.value_or(kConnectTimeoutMs),
-                             options.receiveTimeoutMs.value_or(kTcpReceiveTimeoutMs));
-        channel.SetWay(kWayTcp);
-    } else {
-        if (!target.devicePath.empty()) platform::SetComPortPath(target.port, target.devicePath);
-        channel.SetSerialParams(target.port, kSerialBaud, options.receiveTimeoutMs.value_or(kSerialReadTimeoutMs));
-        channel.SetWay(kWaySerial);
-    }
+    ConsoleContext context(options.file, platform::StandardOutputIsTerminal());
+    flash::SetUpTargetChannel(context.Channel(), options.targets.front(), options);
 
     if (!StartDownloadThread(&context)) {
         std::fprintf(stderr, "vornic-flash: the download thread could not be started\n");
@@ -140,33 +115,25 @@ int main(int argc, char** argv) {
     }
 
     platform::Event* idle[] = {&context.IdleEvent()};
-    bool stopping = false;
-    for (;;) {
-        short revents = 0;
-        const int woke = platform::WaitForAnyOrDescriptor(idle, signalFd, POLLIN,
-                                                          stopping ? kStopRepeatMs : platform::kInfinite,
-                                                          &revents);
-        if (woke == 0) break;
-        if (woke == 1) {
-            signalfd_siginfo info;
-            if (read(signalFd, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) continue;
-            if (stopping) {
-                // A second Ctrl-C does not wait for a controller that may
-                // take its whole reply time-out to answer.
-                std::fprintf(stderr, "vornic-flash: stopped without waiting for the controller\n");
-                std::fflush(stdout);
-                std::_Exit(kExitFailure);
-            }
-            stopping = true;
-            std::fprintf(stderr, "\nvornic-flash: stopping after the frame in flight\n");
-            context.StopEvent().Set();
-        } else if (woke == platform::kWaitTimeout) {
-            context.StopEvent().Set();
-        } else {
-            std::fprintf(stderr, "vornic-flash: waiting for the download failed\n");
-            std::_Exit(kExitFailure);
-        }
+    StopWaitEnd end = StopWaitEnd::Idle;
+    const int woke = signals.WaitForAnyOrInterrupt(idle, platform::kInfinite);
+    if (woke == 1) {
+        std::fprintf(stderr, "\nvornic-flash: stopping after the frame in flight\n");
+        context.StopEvent().Set();
+        end = StopUntilIdle(context.IdleEvent(), context.StopEvent(), &signals);
+    } else if (woke != 0) {
+        end = StopWaitEnd::Failed;
     }
-    close(signalFd);
+    if (end == StopWaitEnd::Interrupted) {
+        // A second Ctrl-C does not wait for a controller that may take its
+        // whole reply time-out to answer.
+        std::fprintf(stderr, "vornic-flash: stopped without waiting for the controller\n");
+        std::fflush(stdout);
+        std::_Exit(kExitFailure);
+    }
+    if (end == StopWaitEnd::Failed) {
+        std::fprintf(stderr, "vornic-flash: waiting for the download failed\n");
+        std::_Exit(kExitFailure);
+    }
     return context.Succeeded() ? kExitSuccess : kExitFailure;
 }

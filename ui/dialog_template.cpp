@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "res/resource.h"
+#include "ui/combo_box.h"
 #include "ui/ip_address_ctrl.h"
 
 static void InitResources() { Q_INIT_RESOURCE(vornic); }
@@ -58,7 +59,7 @@ QWidget* CreateWidget(QWidget* owner, const ControlTemplate& control) {
     case ControlKind::AutoRadioButton:
         return new QRadioButton(text, owner);
     case ControlKind::DropDownList:
-        return new QComboBox(owner);
+        return new CComboBox(owner);
     case ControlKind::ProgressBar: {
         auto* bar = new QProgressBar(owner);
         bar->setTextVisible(false);

@@ -25,8 +25,10 @@ CIPAddressCtrl::CIPAddressCtrl(QWidget* parent) : QFrame(parent) {
         connect(field, &QLineEdit::textEdited, this, [this, field, i](const QString& text) {
             // An octet above 255 becomes 255.
             if (text.toUInt() > 255) field->setText(QStringLiteral("255"));
-            if (field->text().size() == 3 && i + 1 < m_fields.size())
+            if (field->text().size() == 3 && i + 1 < m_fields.size()) {
                 FocusField(static_cast<int>(i) + 1, true);
+                m_enteredByDigit = static_cast<int>(i) + 1;
+            }
         });
         m_fields[i] = field;
         if (i + 1 < m_fields.size()) {
@@ -86,17 +88,53 @@ void CIPAddressCtrl::FocusField(int index, bool atStart) {
         field->setCursorPosition(static_cast<int>(field->text().size()));
 }
 
+void CIPAddressCtrl::LeaveBackwards() {
+    // The backward step would stop at the first field, the control's one tab
+    // stop; for this step it is passed over.
+    QLineEdit* first = m_fields[0];
+    const Qt::FocusPolicy policy = first->focusPolicy();
+    first->setFocusPolicy(Qt::ClickFocus);
+    focusNextPrevChild(false);
+    first->setFocusPolicy(policy);
+}
+
+namespace {
+bool IsModifierKey(int key) {
+    return key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
+           key == Qt::Key_Meta || key == Qt::Key_AltGr;
+}
+}  // namespace
+
 bool CIPAddressCtrl::eventFilter(QObject* watched, QEvent* event) {
     const int index = IndexOf(watched);
-    if (index < 0 || event->type() != QEvent::KeyPress) return QFrame::eventFilter(watched, event);
+    if (index < 0) return QFrame::eventFilter(watched, event);
+    if (event->type() == QEvent::FocusOut || event->type() == QEvent::MouseButtonPress)
+        m_enteredByDigit = -1;
+    if (event->type() != QEvent::KeyPress) return QFrame::eventFilter(watched, event);
     auto* key = static_cast<QKeyEvent*>(event);
+    if (IsModifierKey(key->key())) return QFrame::eventFilter(watched, event);
+    const bool enteredByDigit = index == m_enteredByDigit;
+    m_enteredByDigit = -1;
     QLineEdit* field = m_fields[static_cast<std::size_t>(index)];
     const int last = static_cast<int>(m_fields.size()) - 1;
+    const bool backwards = key->key() == Qt::Key_Backtab ||
+                           (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
     switch (key->key()) {
     case Qt::Key_Period:
     case Qt::Key_Space:
-        if (!field->text().isEmpty() && index < last) FocusField(index + 1, true);
+        // After a move by the third digit the user's own dot is still to
+        // come: it closes the field that was left, not this one.
+        if (!enteredByDigit && !field->text().isEmpty() && index < last)
+            FocusField(index + 1, true);
         return true;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+        if (backwards && index > 0 &&
+            !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
+            LeaveBackwards();
+            return true;
+        }
+        break;
     case Qt::Key_Backspace:
         if (field->cursorPosition() == 0 && !field->hasSelectedText() && index > 0) {
             FocusField(index - 1, false);

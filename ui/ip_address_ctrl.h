@@ -1,7 +1,10 @@
 #pragma once
 // The IPv4 address control: four octet fields between dots, one tab stop.
 // Typing three digits or a dot moves on to the next field, Backspace in an
-// empty field moves back. A blank field reads as 0.
+// empty field moves back. A dot typed right after a move by the third digit
+// is taken as that move's dot, so an address typed with its dots lands as
+// typed. Tab and Shift+Tab leave the control from any field. A blank field
+// reads as 0.
 
 #include <QFrame>
 #include <array>
@@ -34,7 +37,9 @@ private:
     void UpdateBackground();
     int IndexOf(QObject* field) const;
     void FocusField(int index, bool atStart);
+    void LeaveBackwards();
 
     std::array<QLineEdit*, 4> m_fields{};
     std::array<QLabel*, 3> m_dots{};
+    int m_enteredByDigit = -1;  // the field the third digit moved to, until its next key
 };

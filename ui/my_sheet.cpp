@@ -34,3 +34,8 @@ bool CMySheet::ExchangeSettings(bool save) {
     MessageBoxFileErrorReporter reporter;
     return ExchangeSettingsFile(m_settings, save, m_strConfigPath, &reporter);
 }
+
+bool CMySheet::KeepComPort(std::uint16_t port, const std::string& device) {
+    MessageBoxFileErrorReporter reporter;
+    return SaveComPortLine(port, device, m_strConfigPath, &reporter);
+}

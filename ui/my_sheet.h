@@ -25,6 +25,9 @@ public:
     // true writes the record to it. False when the file could not be created
     // or written; the user has then seen the file error.
     bool ExchangeSettings(bool save);
+    // Writes the [Ports] line that keeps COM `port` on `device`; false after
+    // a file error the user has seen.
+    bool KeepComPort(std::uint16_t port, const std::string& device);
     const std::string& ConfigPath() const { return m_strConfigPath; }
 
 private:

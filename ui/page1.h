@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "comm/com_port_numbering.h"
+
 #include "ui/property_page.h"
 
 class CMySheet;
@@ -34,9 +36,16 @@ public:
     void OnRadioWay();
     void OnSetup();
 
+    // The COM list as it drops down: each entry with a port behind it says
+    // what the port is. Closed, the list shows the plain names.
+    void ShowComPortNames();
+    void ShowPlainComNames();
+
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
 
 private:
     std::vector<QRadioButton*> RadioGroup() const;
+    // Setup on an adapter's number writes the line that keeps the number.
+    bool KeepAdapterNumber();
 };

@@ -7,8 +7,10 @@
 #include <QPushButton>
 #include <cstdio>
 
+#include "comm/com_port_numbering.h"
+#include "download/download_link.h"
 #include "download/download_thread.h"
-#include "platform/tcp_socket.h"
+#include "download/stop_wait.h"
 #include "platform/thread.h"
 #include "res/resource.h"
 #include "ui/file_find.h"
@@ -17,11 +19,6 @@
 #include "ui/ui_call.h"
 
 namespace {
-constexpr std::uint16_t kSerialBaud = 19200;
-constexpr std::uint32_t kSerialReadTimeoutMs = 1700;
-constexpr std::int32_t kTcpConnectTimeoutMs = 2000;
-constexpr std::uint32_t kTcpReceiveTimeoutMs = 50000;
-constexpr std::int64_t kStopWaitSliceMs = 200;
 constexpr const char* kFirmwareFilter = "Bin Files(*.bin)";
 }  // namespace
 
@@ -58,18 +55,16 @@ void CPage2::OnDownload() {
     GetDlgItem(IDC_BREAK)->setEnabled(true);
 
     const CommSettings& s = m_pSheet->m_settings;
-    if (s.CommWay == 0) {
-        // The COM number is computed in 16 bits: a huge index from a
-        // hand-edited file wraps instead of overflowing.
-        const auto port = static_cast<std::uint16_t>(static_cast<std::uint16_t>(s.com) + 1);
-        m_channel.SetSerialParams(port, kSerialBaud,
-                                  kSerialReadTimeoutMs);
-    } else {
-        m_channel.SetTcpParams(platform::HostToNetwork32(s.IPAddr),
-                               static_cast<std::uint16_t>(s.PortNo), kTcpConnectTimeoutMs,
-                               kTcpReceiveTimeoutMs);
-    }
-    m_channel.SetWay(static_cast<std::int16_t>(s.CommWay));
+    // An adapter plugged in since the list last dropped down gets its number now.
+    if (s.CommWay == 0) RefreshComPorts();
+    DownloadLink link;
+    link.way = s.CommWay;
+    // The COM number is computed in 16 bits: a huge index from a hand-edited
+    // file wraps instead of overflowing.
+    link.com = static_cast<std::uint16_t>(static_cast<std::uint16_t>(s.com) + 1);
+    link.address = s.IPAddr;
+    link.port = static_cast<std::uint16_t>(s.PortNo);
+    SetUpDownloadChannel(m_channel, link);
 
     CFileFind finder;
     if (!finder.FindFile(m_strFirmware)) {
@@ -107,7 +102,7 @@ void CPage2::RunBreakSteps() {
 
 unsigned CPage2::StopWaitThread(CPage2* page) {
     page->m_bReady.store(0);
-    while (!page->m_hIdleEvent.Wait(kStopWaitSliceMs)) page->m_hStopEvent.Set();
+    StopUntilIdle(page->m_hIdleEvent, page->m_hStopEvent);
     SendToUiThread([page] {
         if (page->HasWindow()) page->GetDlgItem(IDC_DOWNLOAD)->setEnabled(true);
     });

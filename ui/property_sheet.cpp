@@ -1,6 +1,7 @@
 #include "ui/property_sheet.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSignalBlocker>
 #include <QTabBar>
@@ -27,6 +28,7 @@ CPropertySheet::~CPropertySheet() { DetachPages(); }
 void CPropertySheet::DetachPages() {
     disconnect(m_tabs, nullptr, this, nullptr);
     m_tabs->tabBar()->removeEventFilter(this);
+    qApp->removeEventFilter(this);
     m_pages.clear();
     m_active = -1;
 }
@@ -46,6 +48,9 @@ bool CPropertySheet::Create(QWidget* parent) {
         for (CPropertyPage* page : m_pages) m_tabs->addTab(page, page->Caption());
     }
     m_tabs->tabBar()->installEventFilter(this);
+    // The page keys must reach the sheet before the control that has the
+    // focus: a combo box would take Ctrl+PgUp as a move in its list.
+    qApp->installEventFilter(this);
     connect(m_tabs, &QTabWidget::currentChanged, this, &CPropertySheet::OnCurrentChanged);
     m_created = true;
     FitPages();
@@ -92,8 +97,25 @@ void CPropertySheet::FitPages() {
 bool CPropertySheet::SetActivePage(int index) {
     if (!m_created || GetPage(index) == nullptr) return false;
     if (index == m_active) return true;
+    if (!LeaveActivePage()) return false;
+    m_approved = index;
     m_tabs->setCurrentIndex(index);
+    m_approved = -1;
     return m_active == index;
+}
+
+int CPropertySheet::NeighbourPage(int step, bool wrap) const {
+    const int count = m_tabs->count();
+    int index = m_active;
+    for (int pass = 1; pass < count; ++pass) {
+        index += step;
+        if (wrap)
+            index = (index + count) % count;
+        else if (index < 0 || index >= count)
+            return -1;
+        if (m_tabs->isTabEnabled(index)) return index;
+    }
+    return -1;
 }
 
 bool CPropertySheet::LeaveActivePage() {
@@ -122,15 +144,56 @@ void CPropertySheet::OnCurrentChanged(int index) {
         m_tabs->setCurrentIndex(m_active);
         return;
     }
-    // The focus moves into the new page unless the tabs hold it or it is
-    // there already.
+    // The focus moves into the new page unless the tabs hold it or one of
+    // the page's controls has it already; the page itself takes no keys.
     QWidget* focus = QApplication::focusWidget();
+    CPropertyPage* page = GetPage(index);
     const bool focusPage = focus != m_tabs->tabBar() &&
-                           !(focus != nullptr && GetPage(index)->isAncestorOf(focus));
+                           !(focus != nullptr && focus != page && page->isAncestorOf(focus));
     EnterPage(index, focusPage);
 }
 
+int CPropertySheet::PageStep(QObject* watched, QEvent* event) const {
+    if (event->type() == QEvent::Wheel && watched == m_tabs->tabBar()) {
+        const QPoint delta = static_cast<QWheelEvent*>(event)->angleDelta();
+        const int turn = delta.y() != 0 ? delta.y() : delta.x();
+        return turn > 0 ? -1 : (turn < 0 ? 1 : 0);
+    }
+    if (event->type() != QEvent::KeyPress) return 0;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget == nullptr || !m_tabs->isAncestorOf(widget)) return 0;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers();
+    if (widget == m_tabs->tabBar() && !(mods & (Qt::ControlModifier | Qt::AltModifier))) {
+        if (key->key() == Qt::Key_Left) return isRightToLeft() ? 1 : -1;
+        if (key->key() == Qt::Key_Right) return isRightToLeft() ? -1 : 1;
+        return 0;
+    }
+    if (!(mods & Qt::ControlModifier) || (mods & Qt::AltModifier)) return 0;
+    switch (key->key()) {
+    case Qt::Key_Tab:
+        return (mods & Qt::ShiftModifier) ? -1 : 1;
+    case Qt::Key_Backtab:
+    case Qt::Key_PageUp:
+        return -1;
+    case Qt::Key_PageDown:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 bool CPropertySheet::eventFilter(QObject* watched, QEvent* event) {
+    if (!m_created || m_pages.empty()) return QWidget::eventFilter(watched, event);
+    // Keys and the wheel turn the pages round the ends only with Ctrl, as the
+    // tab control's own arrow keys stop at the first and the last tab.
+    if (const int step = PageStep(watched, event); step != 0) {
+        const bool withCtrl = event->type() == QEvent::KeyPress &&
+                              (static_cast<QKeyEvent*>(event)->modifiers() & Qt::ControlModifier);
+        const int index = NeighbourPage(step, withCtrl);
+        if (index >= 0) SetActivePage(index);
+        return true;
+    }
     // A click on another tab asks the active page first, so that a refusal
     // leaves the tabs as they were.
     if (watched == m_tabs->tabBar() && event->type() == QEvent::MouseButtonPress) {

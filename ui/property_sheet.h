@@ -1,7 +1,10 @@
 #pragma once
 // A property sheet shown as a child window: a tab control with the active
 // page, without buttons of its own. A page is created when it is first
-// shown, and the active page may refuse to be left (OnKillActive). Pages are
+// shown, and the active page may refuse to be left (OnKillActive) before any
+// tab changes: a click on a tab, Ctrl+Tab and Ctrl+PgDn (forwards),
+// Ctrl+Shift+Tab and Ctrl+PgUp (backwards), the arrow keys and the wheel on
+// the tabs all ask it first. Pages are
 // laid out in the sheet's font: "MS Shell Dlg" at 8 points, or smaller when
 // the sheet's rectangle is too small for the largest page at that size.
 
@@ -44,6 +47,10 @@ private:
     void FitPages();
     void OnCurrentChanged(int index);
     bool LeaveActivePage();
+    // The nearest enabled page `step` tabs away; -1 when there is none.
+    int NeighbourPage(int step, bool wrap) const;
+    // A key or a wheel turn that asks for another page; 0 when it does not.
+    int PageStep(QObject* watched, QEvent* event) const;
     void EnterPage(int index, bool focusPage);
 
     QTabWidget* m_tabs;

@@ -11,6 +11,7 @@
 #include "comm/comm_channel.h"
 #include "platform/com_port_paths.h"
 #include "serial_pty.h"
+#include "support/temp_folder.h"
 
 namespace {
 constexpr std::uint16_t kCom = 11;
@@ -78,8 +79,8 @@ TEST(ChannelSerialWay, SetWayTcpClosesTheSerialPort) {
 // Serial failures stay in the port's own text; the serial open empties the
 // channel's text like Close does.
 TEST(ChannelSerialWay, FailedOpenLeavesItsReasonToThePortAndEmptiesTheChannelText) {
-    serial_test::TempFolder folder;
-    platform::SetComPortPath(kCom, (folder.Path() / "no-such-device").string());
+    support::TempFolder folder;
+    platform::SetComPortPath(kCom, (folder.Dir() / "no-such-device").string());
     CCommChannel channel;
     channel.LastErrorText = "earlier failure";
     channel.SetSerialParams(kCom, 19200, 300);

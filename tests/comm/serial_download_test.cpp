@@ -5,72 +5,30 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <memory>
-#include <mutex>
+#include <chrono>
 #include <optional>
-#include <random>
-#include <thread>
 
-#include "comm/comm_channel.h"
-#include "download/download_context.h"
 #include "download/download_frame.h"
-#include "download/download_thread.h"
 #include "platform/com_port_paths.h"
-#include "serial_pty.h"
+#include "support/recording_context.h"
 #include "support/simulator_thread.h"
-#include "tools/controller_sim/controller_sim.h"
+#include "support/temp_folder.h"
 
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using support::Bytes;
+using support::ExpectEndedWith;
 
 constexpr std::uint16_t kCom = 2;
 constexpr std::uint32_t kReadTimeoutMs = 1700;  // what the Operation page uses
-constexpr std::int64_t kRunLimitMs = 180000;    // a whole run under a sanitizer
+constexpr std::chrono::seconds kRunLimit{180};  // a whole run under a sanitizer
 
-// The worker's owner: the serial way to COM2, and a record of the notices.
-class SerialContext : public DownloadContext {
+// The worker's owner: the serial way to COM2.
+class SerialContext : public support::RecordingContext {
 public:
-    explicit SerialContext(std::string path) : m_path(std::move(path)) {
-        m_channel.SetSerialParams(kCom, 19200, kReadTimeoutMs);
-        m_channel.SetWay(kWaySerial);
+    explicit SerialContext(std::string path) : RecordingContext(std::move(path)) {
+        UseSerial(kCom, kReadTimeoutMs);
     }
-
-    std::string FirmwarePath() const override { return m_path; }
-    CCommChannel& Channel() override { return m_channel; }
-    platform::Event& StopEvent() override { return m_stop; }
-    platform::Event& IdleEvent() override { return m_idle; }
-    std::atomic<std::uint8_t>& BusyFlag() override { return m_busy; }
-    void SetProgress(int percent) override {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_lastProgress = percent;
-    }
-    void OnDownloadStarted() override {}
-    void OnDownloadEnded() override {}
-    void ShowMessage(const std::string& text, MessageStyle style) override {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_notices.emplace_back(text, style);
-    }
-
-    std::vector<std::pair<std::string, MessageStyle>> Notices() const {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_notices;
-    }
-    int LastProgress() const {
-        std::lock_guard<std::mutex> lock(m_lock);
-        return m_lastProgress;
-    }
-
-private:
-    std::string m_path;
-    CCommChannel m_channel;
-    platform::Event m_stop{platform::ResetMode::Auto, false};
-    platform::Event m_idle{platform::ResetMode::Manual, true};
-    std::atomic<std::uint8_t> m_busy{0};
-    mutable std::mutex m_lock;
-    std::vector<std::pair<std::string, MessageStyle>> m_notices;
-    int m_lastProgress = -1;
 };
 
 // The simulator on a thread of the test, serving a pseudo-terminal that COM2
@@ -96,41 +54,22 @@ private:
     support::SimulatorThread m_sim;
 };
 
-Bytes RandomImage(unsigned seed) {
-    std::mt19937 generator(seed);
-    Bytes bytes(kImageSize);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-    return bytes;
-}
+Bytes RandomImage(unsigned seed) { return support::RandomBytes(kImageSize, seed); }
 
-std::string WriteImage(const serial_test::TempFolder& folder, const Bytes& bytes) {
-    const auto path = folder.Path() / "firmware.bin";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
-    return path.string();
+std::string WriteImage(const support::TempFolder& folder, const Bytes& bytes) {
+    return support::WriteBytes(folder.Path("firmware.bin"), bytes);
 }
 
 // Runs one download as the Operation page starts it and waits for its end.
 void RunDownload(SerialContext& context) {
-    ASSERT_TRUE(StartDownloadThread(&context));
-    ASSERT_TRUE(context.IdleEvent().Wait(kRunLimitMs)) << "the download never ended";
-}
-
-// The run ended with exactly this one notice, idle and with the port closed.
-void ExpectEndedWith(SerialContext& context, const std::string& text, MessageStyle style) {
-    const auto notices = context.Notices();
-    ASSERT_EQ(notices.size(), 1u);
-    EXPECT_EQ(notices[0].first, text);
-    EXPECT_EQ(notices[0].second, style);
-    EXPECT_EQ(context.BusyFlag().load(), 0);
-    EXPECT_EQ(context.LastProgress(), 0);
-    EXPECT_FALSE(context.Channel().SerialPort().IsOpen());
+    ASSERT_TRUE(support::RunDownload(context, kRunLimit))
+        << "the download never ended";
 }
 
 }  // namespace
 
 TEST(SerialDownload, ImageArrivesByteIdenticalOverAPseudoTerminal) {
-    serial_test::TempFolder folder;
+    support::TempFolder folder;
     SerialSimulator sim({});
     ASSERT_TRUE(sim.IsRunning());
     const Bytes image = RandomImage(11);
@@ -149,7 +88,7 @@ TEST(SerialDownload, ImageArrivesByteIdenticalOverAPseudoTerminal) {
 }
 
 TEST(SerialDownload, EchoErrorReplyAtFrame100EndsTheRun) {
-    serial_test::TempFolder folder;
+    support::TempFolder folder;
     SerialSimulator sim({"--fault-reply", "0x02@100"});
     ASSERT_TRUE(sim.IsRunning());
     SerialContext context(WriteImage(folder, RandomImage(12)));

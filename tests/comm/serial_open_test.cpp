@@ -10,6 +10,7 @@
 #include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "serial_pty.h"
+#include "support/temp_folder.h"
 
 using serial_test::PtyPair;
 
@@ -140,8 +141,8 @@ TEST_F(SerialOpen, PortsFromTenOpenThroughTheirLongNames) {
 }
 
 TEST_F(SerialOpen, MissingDeviceCannotBeOpened) {
-    serial_test::TempFolder folder;
-    platform::SetComPortPath(kCom, (folder.Path() / "ttyGone").string());
+    support::TempFolder folder;
+    platform::SetComPortPath(kCom, (folder.Dir() / "ttyGone").string());
     CSerialPort port;
     ExpectOpenFails(port, 38400, 'N', 8, 1.0f, "Can't open com handle!");
     EXPECT_EQ(port.m_nPort, kCom);  // kept even though the open failed
@@ -172,8 +173,8 @@ TEST_F(SerialOpen, OpeningAnOpenPortClosesTheFirstHandle) {
     // Were the first handle still held, its lock would refuse the second open.
     ASSERT_TRUE(port.Open(kCom, 19200, 'N', 8, 1.0f)) << port.LastErrorText;
 
-    serial_test::TempFolder folder;
-    platform::SetComPortPath(kCom, (folder.Path() / "ttyGone").string());
+    support::TempFolder folder;
+    platform::SetComPortPath(kCom, (folder.Dir() / "ttyGone").string());
     ExpectOpenFails(port, 19200, 'N', 8, 1.0f, "Can't open com handle!");
     m_pty.MapTo(kCom);
     CSerialPort other;
@@ -181,8 +182,8 @@ TEST_F(SerialOpen, OpeningAnOpenPortClosesTheFirstHandle) {
 }
 
 TEST_F(SerialOpen, DeviceWithoutLineSettingsFailsAtBuildCommDCB) {
-    serial_test::TempFolder folder;
-    const auto file = folder.Path() / "not-a-terminal";
+    support::TempFolder folder;
+    const auto file = folder.Dir() / "not-a-terminal";
     std::ofstream(file) << "x";
     platform::SetComPortPath(kCom, file.string());
     CSerialPort port;

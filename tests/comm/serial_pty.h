@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -97,25 +96,6 @@ private:
     int m_master = -1;
     int m_slave = -1;
     std::string m_slavePath;
-};
-
-// A folder of its own for one test, removed afterwards.
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornic-serial-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ignored;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ignored);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
 };
 
 inline std::int64_t MsSince(std::chrono::steady_clock::time_point start) {

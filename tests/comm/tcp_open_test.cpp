@@ -17,6 +17,7 @@
 #include "comm/comm_channel.h"
 #include "platform/thread.h"
 #include "support/loopback.h"
+#include "support/process_resources.h"
 
 using namespace std::chrono;
 
@@ -162,12 +163,12 @@ TEST(TcpOpen, WayOtherThanSerialOrTcpOpensNothing) {
         CCommChannel channel;
         channel.SetTcpParams(loopback::Address(), peer.Port(), kShortConnectMs, kShortReceiveMs);
         channel.SetWay(way);
-        const int descriptors = loopback::CountOpenDescriptors();
+        const int descriptors = support::CountOpenDescriptors();
         EXPECT_FALSE(channel.Open()) << "way " << way;
         EXPECT_FALSE(channel.IsConnected());
         EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
         EXPECT_FALSE(channel.SerialPort().IsOpen());
-        EXPECT_EQ(loopback::CountOpenDescriptors(), descriptors);
+        EXPECT_EQ(support::CountOpenDescriptors(), descriptors);
     }
     EXPECT_FALSE(peer.Accept(200).IsValid());
 }
@@ -362,7 +363,7 @@ TEST(TcpClose, DestroyingAConnectedChannelClosesTheSocket) {
 TEST(TcpResources, NoDescriptorIsLeftBehindByOpensClosesAndFailures) {
     loopback::Listener peer;
     loopback::RefusingPort refusing;
-    const int before = loopback::CountOpenDescriptors();
+    const int before = support::CountOpenDescriptors();
     ASSERT_GT(before, 0);
     {
         CCommChannel channel;
@@ -383,5 +384,5 @@ TEST(TcpResources, NoDescriptorIsLeftBehindByOpensClosesAndFailures) {
         channel.SetWay(kWayTcp);
         ASSERT_TRUE(channel.Open());  // left open for the destructor
     }
-    EXPECT_EQ(loopback::CountOpenDescriptors(), before);
+    EXPECT_EQ(support::CountOpenDescriptors(), before);
 }

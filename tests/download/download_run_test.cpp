@@ -15,14 +15,26 @@
 
 #include "download/download_frame.h"
 #include "platform/com_port_paths.h"
-#include "tests/download/download_test_support.h"
+#include "support/loopback.h"
+#include "support/recording_context.h"
+#include "support/simulator_thread.h"
+#include "support/temp_folder.h"
 
-using namespace download_test;
+using loopback::RefusingPort;
+using support::Bytes;
+using support::ExpectEndedWith;
+using support::RandomBytes;
+using support::RecordingContext;
+using support::RunDownload;
+using support::SimulatorThread;
+using support::TempFolder;
+using support::WriteBytes;
 using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
 namespace {
 
+constexpr std::uint32_t kReceiveTimeoutMs = RecordingContext::kReceiveTimeoutMs;
 constexpr std::uint32_t kShortReceiveTimeoutMs = 300;
 
 bool SameAsFirst64KiB(const std::optional<sim::Image>& image, const Bytes& file) {
@@ -37,7 +49,7 @@ TEST(DownloadRun, ExactImageArrivesByteIdenticalWithEveryProgressStep) {
     TempFolder folder;
     SimulatorThread sim;
     const Bytes file = RandomBytes(kImageSize, 1);
-    TestContext context(WriteFile(folder.Path("exact.bin"), file));
+    RecordingContext context(WriteBytes(folder.Path("exact.bin"), file));
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -71,7 +83,7 @@ TEST(DownloadRun, LargerFileSendsOnlyItsFirst64KiB) {
     TempFolder folder;
     SimulatorThread sim;
     const Bytes file = RandomBytes(kImageSize + 5000, 2);
-    TestContext context(WriteFile(folder.Path("large.bin"), file));
+    RecordingContext context(WriteBytes(folder.Path("large.bin"), file));
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -85,7 +97,7 @@ TEST(DownloadRun, StaleStopRequestFromAnEarlierRunIsClearedAtTheStart) {
     TempFolder folder;
     SimulatorThread sim;
     const Bytes file = RandomBytes(kImageSize, 3);
-    TestContext context(WriteFile(folder.Path("stale.bin"), file));
+    RecordingContext context(WriteBytes(folder.Path("stale.bin"), file));
     context.UseTcp(sim.Port());
     context.StopEvent().Set();  // left over from the Break of a finished run
 
@@ -100,7 +112,7 @@ TEST(DownloadRun, StaleStopRequestFromAnEarlierRunIsClearedAtTheStart) {
 TEST(DownloadRun, FileOneByteShortEndsAfterOpeningTheChannelAndSendsNothing) {
     TempFolder folder;
     SimulatorThread sim;
-    TestContext context(WriteFile(folder.Path("short.bin"), RandomBytes(kImageSize - 1, 4)));
+    RecordingContext context(WriteBytes(folder.Path("short.bin"), RandomBytes(kImageSize - 1, 4)));
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -114,7 +126,7 @@ TEST(DownloadRun, ChannelThatCannotOpenEndsWithoutTouchingTheFile) {
     TempFolder folder;
     RefusingPort refusing;
     // Had the worker looked for the file, it would report it missing.
-    TestContext context(folder.Path("never-created.bin"));
+    RecordingContext context(folder.Path("never-created.bin"));
     context.UseTcp(refusing.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -126,7 +138,7 @@ TEST(DownloadRun, ChannelThatCannotOpenEndsWithoutTouchingTheFile) {
 TEST(DownloadRun, SerialPortThatCannotOpenEndsWithTheSameNotice) {
     TempFolder folder;
     platform::SetComPortPath(7, folder.Path("no-such-tty"));
-    TestContext context(folder.Path("never-created.bin"));
+    RecordingContext context(folder.Path("never-created.bin"));
     context.Channel().SetSerialParams(7, 19200, 1700);
     context.Channel().SetWay(kWaySerial);
 
@@ -140,7 +152,7 @@ TEST(DownloadRun, MissingFileIsReportedWithItsPath) {
     TempFolder folder;
     SimulatorThread sim;
     const std::string path = folder.Path("missing.bin");
-    TestContext context(path);
+    RecordingContext context(path);
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -154,7 +166,7 @@ TEST(DownloadRun, FolderInPlaceOfTheFileIsReportedAsAccessDenied) {
     SimulatorThread sim;
     const std::string path = folder.Path("image.bin");
     std::filesystem::create_directory(path);
-    TestContext context(path);
+    RecordingContext context(path);
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -165,11 +177,11 @@ TEST(DownloadRun, FolderInPlaceOfTheFileIsReportedAsAccessDenied) {
 TEST(DownloadRun, FileHeldOpenByAnotherProgramIsASharingViolation) {
     TempFolder folder;
     SimulatorThread sim;
-    const std::string path = WriteFile(folder.Path("held.bin"), RandomBytes(kImageSize, 5));
+    const std::string path = WriteBytes(folder.Path("held.bin"), RandomBytes(kImageSize, 5));
     const int holder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    TestContext context(path);
+    RecordingContext context(path);
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -192,7 +204,7 @@ class DownloadReply : public ::testing::TestWithParam<ReplyCase> {};
 TEST_P(DownloadReply, FirstReplyByteOtherThan0x12EndsTheRunWithItsNotice) {
     TempFolder folder;
     SimulatorThread sim({"--fault-reply", GetParam().fault});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 6)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 6)));
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -219,7 +231,7 @@ TEST(DownloadRun, BytesAfterTheFirstReplyByteAreIgnored) {
     // Each reply is 0x12 and 23 zero bytes; a channel that left any of them
     // behind would read a zero as the next frame's reply.
     SimulatorThread sim({"--reply-fill", "0x00", "--fault-reply", "0x02@8"});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 7)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 7)));
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));
@@ -231,7 +243,7 @@ TEST(DownloadRun, BytesAfterTheFirstReplyByteAreIgnored) {
 TEST(DownloadRun, ControllerThatFallsSilentEndsWithNothingReadAfterTheReceiveTimeout) {
     TempFolder folder;
     SimulatorThread sim({"--fault-silent", "3"});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 8)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 8)));
     context.UseTcp(sim.Port(), kShortReceiveTimeoutMs);
 
     const auto start = steady_clock::now();
@@ -245,7 +257,7 @@ TEST(DownloadRun, ControllerThatFallsSilentEndsWithNothingReadAfterTheReceiveTim
 TEST(DownloadRun, PeerThatNeverReadsNorAnswersEndsWithNothingRead) {
     TempFolder folder;
     SimulatorThread sim({"--mute"});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 9)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 9)));
     context.UseTcp(sim.Port(), kShortReceiveTimeoutMs);
 
     ASSERT_TRUE(RunDownload(context));
@@ -259,7 +271,7 @@ TEST(DownloadRun, PeerThatClosesAtFrameThreeEndsWithNothingRead) {
     // the reply count is 0; no receive time-out is waited out.
     TempFolder folder;
     SimulatorThread sim({"--fault-close", "3"});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 10)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 10)));
     context.UseTcp(sim.Port());
 
     const auto start = steady_clock::now();
@@ -273,7 +285,7 @@ TEST(DownloadRun, PeerThatClosesAtFrameThreeEndsWithNothingRead) {
 TEST(DownloadRun, RepliesDrippedOneByteAtATimeAreAccepted) {
     TempFolder folder;
     SimulatorThread sim({"--drip"});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 11)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 11)));
     context.UseTcp(sim.Port());
     // Ends the run after frame 7; every earlier reply came a byte at a time.
     context.OnProgress([&](int percent) {
@@ -293,7 +305,7 @@ TEST(DownloadRun, RepliesDrippedOneByteAtATimeAreAccepted) {
 TEST(DownloadRun, StopRequestEndsTheRunAfterTheFrameInFlightWentOutWhole) {
     TempFolder folder;
     SimulatorThread sim;
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 12)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 12)));
     context.UseTcp(sim.Port());
     // Raised while frame 6's reply is awaited: frame 7 still goes out, the
     // stop test right after its send sees the request, its reply is not read.
@@ -314,8 +326,8 @@ TEST(DownloadRun, StopRequestEndsTheRunAfterTheFrameInFlightWentOutWhole) {
 TEST(DownloadRun, FileCutShortDuringTheRunEndsWithReadFirmwareError) {
     TempFolder folder;
     SimulatorThread sim;
-    const std::string path = WriteFile(folder.Path("shrinking.bin"), RandomBytes(kImageSize, 13));
-    TestContext context(path);
+    const std::string path = WriteBytes(folder.Path("shrinking.bin"), RandomBytes(kImageSize, 13));
+    RecordingContext context(path);
     context.UseTcp(sim.Port());
     // Cut while frame 0's reply is awaited: the file changed under the run,
     // so frame 1 is not sent, although 1000 bytes would still hold it.
@@ -334,7 +346,7 @@ TEST(DownloadRun, FileCutShortDuringTheRunEndsWithReadFirmwareError) {
 TEST(DownloadRun, NextRunAfterAFailureStartsAgainFromFrameZero) {
     TempFolder folder;
     SimulatorThread sim({"--fault-reply", "0x02@2"});
-    TestContext context(WriteFile(folder.Path("image.bin"), RandomBytes(kImageSize, 14)));
+    RecordingContext context(WriteBytes(folder.Path("image.bin"), RandomBytes(kImageSize, 14)));
     context.UseTcp(sim.Port());
 
     ASSERT_TRUE(RunDownload(context));

@@ -27,7 +27,7 @@ class BadFiles : public ::testing::Test {
 protected:
     void SetUp() override {
         m_context.SetPath({});
-        UseTcp(m_context, m_sim.Port(), kReceiveTimeoutMs);
+        m_context.UseTcp(m_sim.Port(), kReceiveTimeoutMs);
     }
 
     std::string Path(const std::string& name) const { return m_folder.Path(name); }
@@ -60,9 +60,9 @@ protected:
         EXPECT_TRUE(std::equal(received->begin(), received->end(), image.begin()));
     }
 
-    download_test::TempFolder m_folder;
+    support::TempFolder m_folder;
     SimThread m_sim{{}};
-    TestContext m_context;
+    RecordingContext m_context;
 };
 
 TEST_F(BadFiles, WhatIsNoImageEndsWithTheFileErrorOfItsCause) {
@@ -86,7 +86,7 @@ TEST_F(BadFiles, WhatIsNoImageEndsWithTheFileErrorOfItsCause) {
     fs::create_symlink(loopA, loopB);
     ExpectRefused(loopA, loopA + " contains an invalid path.");
 
-    const std::string image = download_test::WriteFile(Path("image.bin"), ImageBytes(1));
+    const std::string image = support::WriteBytes(Path("image.bin"), ImageBytes(1));
     ExpectRefused(image + "/inside.bin", image + "/inside.bin contains an invalid path.");
 
     // A name longer than a folder entry may be, and a path longer than the
@@ -133,16 +133,16 @@ TEST_F(BadFiles, PipesDevicesAndSocketsAreRefusedWithoutWaitingOnThem) {
 }
 
 TEST_F(BadFiles, TooShortFilesEndBeforeAnyFrameAndAFullOneIsSentWhole) {
-    const std::string empty = download_test::WriteFile(Path("empty.bin"), {});
+    const std::string empty = support::WriteBytes(Path("empty.bin"), {});
     ExpectRefused(empty, "Read firmware error,please check!");
     const Bytes image = ImageBytes(2);
     const std::string shortOne =
-        download_test::WriteFile(Path("short.bin"), Bytes(image.begin(), image.end() - 1));
+        support::WriteBytes(Path("short.bin"), Bytes(image.begin(), image.end() - 1));
     ExpectRefused(shortOne, "Read firmware error,please check!");
 
     // Spaces and UTF-8 in the folder and the name change nothing.
     fs::create_directory(Path("Firmware für Tafel 3"));
-    const std::string exact = download_test::WriteFile(Path("Firmware für Tafel 3/固件 v2.bin"), image);
+    const std::string exact = support::WriteBytes(Path("Firmware für Tafel 3/固件 v2.bin"), image);
     ExpectRunEndsWith(exact, kSuccess, MessageStyle::Information);
     ExpectSent(image);
 }
@@ -151,11 +151,11 @@ TEST_F(BadFiles, OfAGibibyteFileOnlyTheImageIsRead) {
     // The simulator runs as a program of its own here, so that the bytes it
     // reads are not counted as this process's.
     const Bytes image = ImageBytes(3);
-    const std::string path = download_test::WriteFile(Path("huge.bin"), image);
+    const std::string path = support::WriteBytes(Path("huge.bin"), image);
     fs::resize_file(path, std::uint64_t{1} << 30);  // sparse: no disk behind the rest
     const std::string received = Path("received.bin");
     SimProcess sim({"--port", "0", "--image", received});
-    UseTcp(m_context, sim.Port(), kReceiveTimeoutMs);
+    m_context.UseTcp(sim.Port(), kReceiveTimeoutMs);
 
     const std::uint64_t before = ReadCharCount();
     ExpectRunEndsWith(path, kSuccess, MessageStyle::Information);
@@ -169,7 +169,7 @@ TEST_F(BadFiles, OfAGibibyteFileOnlyTheImageIsRead) {
 }
 
 TEST_F(BadFiles, FileCutShortWhileSendingEndsWithReadFirmwareError) {
-    const std::string path = download_test::WriteFile(Path("cut.bin"), ImageBytes(4));
+    const std::string path = support::WriteBytes(Path("cut.bin"), ImageBytes(4));
     // At frame 300: 300 frames were read, the next read comes back empty.
     m_context.OnProgress([&, calls = 0](int) mutable {
         if (calls++ == 300) fs::resize_file(path, 300 * kFrameDataSize);
@@ -182,7 +182,7 @@ TEST_F(BadFiles, FileRewrittenInPlaceWhileSendingEndsWithReadFirmwareError) {
     // Another program writes a new image over the one being sent (the lock
     // binds only those who ask for it). Going on would send the first frames
     // of one image and the rest of another, and call it a success.
-    const std::string path = download_test::WriteFile(Path("rewritten.bin"), ImageBytes(5));
+    const std::string path = support::WriteBytes(Path("rewritten.bin"), ImageBytes(5));
     const Bytes other = ImageBytes(6);
     m_context.OnProgress([&, calls = 0](int) mutable {
         if (calls++ != 100) return;
@@ -197,8 +197,8 @@ TEST_F(BadFiles, FileReplacedWhileSendingIsSentAsItWasWhenOpened) {
     // Saving a new build usually writes a new file and renames it over the
     // old name. The open image is unchanged by that, and it is what goes out.
     const Bytes image = ImageBytes(7);
-    const std::string path = download_test::WriteFile(Path("replaced.bin"), image);
-    const std::string fresh = download_test::WriteFile(Path("fresh.bin"), ImageBytes(8));
+    const std::string path = support::WriteBytes(Path("replaced.bin"), image);
+    const std::string fresh = support::WriteBytes(Path("fresh.bin"), ImageBytes(8));
     m_context.OnProgress([&, calls = 0](int) mutable {
         if (calls++ == 100) fs::rename(fresh, path);
     });

@@ -77,7 +77,7 @@ protected:
     static constexpr const char* kChosenLines[] = {"com=3", "IPAddr=2130706433", "PortNo=4242",
                                                    "CommWay=1", "tcpReadTimeO=1234"};
 
-    download_test::TempFolder m_folder;
+    support::TempFolder m_folder;
     Reporter m_reporter;
 };
 
@@ -216,8 +216,8 @@ TEST_F(BadSettings, ValuesAtAndBeyondEachFieldsRangeLoadAsTheirBits) {
 TEST_F(BadSettings, OddTransportValuesEndADownloadWithTheCommunicationError) {
     // What the Operation page makes of them: a way that selects no
     // transport, and COM0 (com -1), which names no device.
-    download_test::TempFolder files;
-    TestContext context(download_test::WriteFile(files.Path("image.bin"), ImageBytes(9)));
+    support::TempFolder files;
+    RecordingContext context(support::WriteBytes(files.Path("image.bin"), ImageBytes(9)));
     for (const std::int16_t way : {std::int16_t{2}, std::int16_t{-1}}) {
         context.Channel().SetWay(way);
         const RunMark mark = MarkOf(context);
@@ -242,8 +242,8 @@ TEST_F(BadSettings, IPAddrZeroEndsADownloadWithTheCommunicationErrorAndReachesNo
     const CommSettings s = Load();
     ASSERT_EQ(s.IPAddr, 0u);
 
-    download_test::TempFolder files;
-    TestContext context(download_test::WriteFile(files.Path("image.bin"), ImageBytes(12)));
+    support::TempFolder files;
+    RecordingContext context(support::WriteBytes(files.Path("image.bin"), ImageBytes(12)));
     // As the Operation page sets the channel up from the record.
     context.Channel().SetTcpParams(platform::HostToNetwork32(s.IPAddr), static_cast<std::uint16_t>(s.PortNo), 2000,
                                    50000);

@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -23,8 +22,6 @@
 #include <sstream>
 
 #include "hardening_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -129,9 +126,9 @@ TEST_P(FaultCell, EndsWithItsNoticeLeavesNothingBehindAndTheNextRunSucceeds) {
     const Cell cell = GetParam();
     const bool tcp = cell.transport == Transport::Tcp;
 
-    download_test::TempFolder folder;
+    support::TempFolder folder;
     const Bytes image = ImageBytes(static_cast<unsigned>(cell.frame) * 31u + static_cast<unsigned>(cell.fault));
-    TestContext context(download_test::WriteFile(folder.Path("firmware.bin"), image));
+    RecordingContext context(support::WriteBytes(folder.Path("firmware.bin"), image));
 
     // Both controllers are up before the counts are taken: what they hold
     // is theirs, not the tool's.
@@ -146,7 +143,7 @@ TEST_P(FaultCell, EndsWithItsNoticeLeavesNothingBehindAndTheNextRunSucceeds) {
 
     const std::uint32_t timeout = cell.fault == Fault::Killed ? kKilledTimeoutMs : kFaultTimeoutMs;
     if (tcp)
-        UseTcp(context, deaf ? deaf->Port() : faulty->Port(), timeout);
+        context.UseTcp(deaf ? deaf->Port() : faulty->Port(), timeout);
     else
         UseSerial(context, kCom, deaf ? deaf->SlavePath() : faulty->SerialPath(), timeout);
 
@@ -179,7 +176,7 @@ TEST_P(FaultCell, EndsWithItsNoticeLeavesNothingBehindAndTheNextRunSucceeds) {
     // The next run, at once, on the same channel, against a sound controller.
     context.OnProgress(nullptr);
     if (tcp)
-        UseTcp(context, sound.Port(), kSoundTcpTimeoutMs);
+        context.UseTcp(sound.Port(), kSoundTcpTimeoutMs);
     else
         UseSerial(context, kCom, sound.SerialPath(), kSoundSerialTimeoutMs);
     mark = MarkOf(context);
@@ -214,31 +211,18 @@ std::string SelfPath() {
 struct Child {
     std::string name;
     std::string log;
-    pid_t pid = -1;
+    std::unique_ptr<support::Subprocess> process;
     Clock::time_point start;
 };
 
-pid_t SpawnCell(const std::string& self, const std::string& name, const std::string& log) {
-    std::vector<std::string> args = {self, "--gtest_filter=Cells/FaultCell.*/" + name};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::vector<std::string> env;
-    for (char** e = environ; *e != nullptr; ++e) env.emplace_back(*e);
-    env.push_back(std::string(kCellEnv) + "=1");
-    std::vector<char*> envp;
-    for (auto& e : env) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, self.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
+// The cell's test alone, in a process of its own with its output in `log`.
+std::unique_ptr<support::Subprocess> SpawnCell(const std::string& self, const std::string& name,
+                                               const std::string& log) {
+    support::SpawnOptions options;
+    options.environment = {std::string(kCellEnv) + "=1"};
+    options.outputFile = log;
+    return std::make_unique<support::Subprocess>(
+        std::vector<std::string>{self, "--gtest_filter=Cells/FaultCell.*/" + name}, options);
 }
 
 std::string Tail(const std::string& path, std::size_t bytes) {
@@ -272,7 +256,7 @@ void RunCells(Transport transport) {
         return a.frame > b.frame;
     });
 
-    download_test::TempFolder logs;
+    support::TempFolder logs;
     std::vector<Child> running;
     std::size_t next = 0;
     int passed = 0;
@@ -283,25 +267,26 @@ void RunCells(Transport transport) {
             child.name = CellName(pending[next++]);
             child.log = logs.Path(child.name + ".log");
             child.start = Clock::now();
-            child.pid = SpawnCell(self, child.name, child.log);
-            if (child.pid < 0) {
+            child.process = SpawnCell(self, child.name, child.log);
+            if (!child.process->Started()) {
                 ADD_FAILURE() << child.name << ": could not start";
                 continue;
             }
-            running.push_back(child);
+            running.push_back(std::move(child));
         }
         std::this_thread::sleep_for(20ms);
         for (auto it = running.begin(); it != running.end();) {
-            int status = 0;
-            const pid_t done = ::waitpid(it->pid, &status, WNOHANG);
-            if (done == 0 && Clock::now() - it->start > kCellLimit) {
-                ::kill(it->pid, SIGKILL);
+            const std::optional<int> done = it->process->PollStatus();
+            if (!done && Clock::now() - it->start > kCellLimit) {
+                it->process->Signal(SIGKILL);
+                ++it;
                 continue;  // reaped on the next round
             }
-            if (done == 0) {
+            if (!done) {
                 ++it;
                 continue;
             }
+            const int status = *done;
             const std::string output = Tail(it->log, 6000);
             const bool ran = output.find("[  PASSED  ] 1 test") != std::string::npos;
             if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && ran) {

@@ -21,25 +21,29 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <source_location>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "download/download_test_support.h"
+#include "download/download_thread.h"
 #include "platform/com_port_paths.h"
 #include "support/loopback.h"
 #include "support/process_resources.h"
+#include "support/recording_context.h"
 #include "support/simulator_thread.h"
+#include "support/subprocess.h"
+#include "support/temp_folder.h"
 #include "tools/controller_sim/controller_sim.h"
-#include "tools/subprocess.h"
 
 namespace hardening {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using download_test::Bytes;
-using download_test::TestContext;
+using support::Bytes;
+using support::ExpectRunEndedWith;
+using support::MarkOf;
+using support::RecordingContext;
+using support::RunMark;
 
 enum class Transport { Tcp, Serial };
 
@@ -65,7 +69,7 @@ inline std::uint64_t ReadCharCount() {
 // Starts a run as the Operation page does and waits for its end. A run that
 // never ends fails the whole process at once: the worker still uses the
 // context, so the test could not even clean up.
-inline void RunToEnd(TestContext& context, std::chrono::seconds limit = 240s) {
+inline void RunToEnd(RecordingContext& context, std::chrono::seconds limit = 240s) {
     ASSERT_TRUE(StartDownloadThread(&context)) << "the worker could not start";
     if (!context.IdleEvent().Wait(std::chrono::duration_cast<std::chrono::milliseconds>(limit).count())) {
         std::fprintf(stderr, "HANG: the download did not end within %lld s\n",
@@ -75,60 +79,11 @@ inline void RunToEnd(TestContext& context, std::chrono::seconds limit = 240s) {
     }
 }
 
-// What a context had recorded before a run, so that one context can serve
-// several runs in a row, as the Operation page does.
-struct RunMark {
-    std::size_t notices = 0;
-    std::size_t progress = 0;
-    int started = 0;
-    int ended = 0;
-};
-
-inline RunMark MarkOf(const TestContext& context) {
-    return {context.Notices().size(), context.Progress().size(), context.Started(), context.Ended()};
-}
-
-// The progress values the run since `mark` reported.
-inline std::vector<int> ProgressSince(const TestContext& context, const RunMark& mark) {
-    const auto all = context.Progress();
-    return std::vector<int>(all.begin() + static_cast<std::ptrdiff_t>(std::min(mark.progress, all.size())),
-                            all.end());
-}
-
-// The run since `mark` ended with exactly one notice of this text, its end
-// sequence done (progress back to 0, not busy, idle) and the channel closed
-// on either way.
-inline void ExpectRunEndedWith(TestContext& context, const RunMark& mark,
-                               const std::string& text, MessageStyle style,
-                               std::source_location where = std::source_location::current()) {
-    ::testing::ScopedTrace trace(where.file_name(), static_cast<int>(where.line()), "ExpectRunEndedWith");
-    TestContext& c = context;
-    const auto notices = context.Notices();
-    ASSERT_EQ(notices.size(), mark.notices + 1) << "not exactly one notice";
-    EXPECT_EQ(notices.back().text, text);
-    EXPECT_EQ(notices.back().style, style);
-    EXPECT_EQ(context.Started(), mark.started + 1);
-    EXPECT_EQ(context.Ended(), mark.ended + 1);
-    EXPECT_EQ(c.BusyFlag().load(), 0);
-    EXPECT_TRUE(c.IdleEvent().IsSignalled());
-    const auto progress = ProgressSince(context, mark);
-    ASSERT_FALSE(progress.empty());
-    EXPECT_EQ(progress.back(), 0);
-    EXPECT_EQ(c.Channel().Socket(), platform::kInvalidSocket);
-    EXPECT_FALSE(c.Channel().IsConnected());
-    EXPECT_FALSE(c.Channel().SerialPort().IsOpen());
-}
-
-inline void UseTcp(TestContext& context, std::uint16_t port, std::uint32_t receiveTimeoutMs) {
-    context.Channel().SetTcpParams(loopback::Address(), port, 2000, receiveTimeoutMs);
-    context.Channel().SetWay(kWayTcp);
-}
-
-inline void UseSerial(TestContext& context, std::uint16_t com, const std::string& device,
+// The serial way to COM `com`, mapped to `device`.
+inline void UseSerial(RecordingContext& context, std::uint16_t com, const std::string& device,
                       std::uint32_t readTimeoutMs) {
     platform::SetComPortPath(com, device);
-    context.Channel().SetSerialParams(com, 19200, readTimeoutMs);
-    context.Channel().SetWay(kWaySerial);
+    context.UseSerial(com, readTimeoutMs);
 }
 
 // --- The simulator ----------------------------------------------------------
@@ -138,7 +93,7 @@ class SimProcess {
 public:
     explicit SimProcess(std::vector<std::string> args) {
         args.insert(args.begin(), VORNIC_SIM_PATH);
-        m_process = std::make_unique<tools_test::Subprocess>(args);
+        m_process = std::make_unique<support::Subprocess>(args);
         const auto banner = m_process->Started() ? m_process->ReadLine(10000) : std::nullopt;
         if (!banner) {
             ADD_FAILURE() << "the simulator did not start: " << m_process->Stderr();
@@ -169,7 +124,7 @@ public:
     }
 
 private:
-    std::unique_ptr<tools_test::Subprocess> m_process;
+    std::unique_ptr<support::Subprocess> m_process;
     std::uint16_t m_port = 0;
     std::string m_serialPath;
 };
@@ -295,6 +250,6 @@ private:
     std::thread m_thread;
 };
 
-inline Bytes ImageBytes(unsigned seed) { return download_test::RandomBytes(kImageSize, seed); }
+inline Bytes ImageBytes(unsigned seed) { return support::RandomBytes(kImageSize, seed); }
 
 }  // namespace hardening

@@ -21,7 +21,7 @@ std::int64_t MsSince(Clock::time_point start) {
 
 // A run against a controller that never answers frame 0: the notice comes
 // after the whole reply time-out, and the tool is idle and clean afterwards.
-void ExpectSilentControllerWaitedOut(TestContext& context, std::int64_t atLeastMs) {
+void ExpectSilentControllerWaitedOut(RecordingContext& context, std::int64_t atLeastMs) {
     Clock::time_point frameAt{};
     context.OnProgress([&](int) {
         if (frameAt == Clock::time_point{}) frameAt = Clock::now();
@@ -38,18 +38,18 @@ void ExpectSilentControllerWaitedOut(TestContext& context, std::int64_t atLeastM
 }
 
 TEST(RealTimeouts, TcpControllerSilentAtFrameZeroIsWaitedForFiftySeconds) {
-    download_test::TempFolder folder;
+    support::TempFolder folder;
     SimThread sim({"--fault-silent", "0"});
-    TestContext context(download_test::WriteFile(folder.Path("image.bin"), ImageBytes(21)));
+    RecordingContext context(support::WriteBytes(folder.Path("image.bin"), ImageBytes(21)));
     context.Channel().SetTcpParams(loopback::Address(), sim.Port(), kConnectTimeoutMs, kTcpReceiveTimeoutMs);
     context.Channel().SetWay(kWayTcp);
     ExpectSilentControllerWaitedOut(context, kTcpReceiveTimeoutMs);
 }
 
 TEST(RealTimeouts, SerialControllerSilentAtFrameZeroIsWaitedForTheReadTimeout) {
-    download_test::TempFolder folder;
+    support::TempFolder folder;
     SimThread sim({"--serial", "--fault-silent", "0"});
-    TestContext context(download_test::WriteFile(folder.Path("image.bin"), ImageBytes(22)));
+    RecordingContext context(support::WriteBytes(folder.Path("image.bin"), ImageBytes(22)));
     UseSerial(context, kCom, sim.SerialPath(), kSerialReadTimeoutMs);
     // 1700 ms rounded up to whole 40 ms slices.
     ExpectSilentControllerWaitedOut(context, 43 * 40);
@@ -58,8 +58,8 @@ TEST(RealTimeouts, SerialControllerSilentAtFrameZeroIsWaitedForTheReadTimeout) {
 TEST(RealTimeouts, TcpControllerThatNeverAcceptsFailsAfterTheConnectTimeout) {
     loopback::SilentListener nobody;
     if (!nobody.Ready()) GTEST_SKIP() << nobody.Reason();
-    download_test::TempFolder folder;
-    TestContext context(download_test::WriteFile(folder.Path("image.bin"), ImageBytes(23)));
+    support::TempFolder folder;
+    RecordingContext context(support::WriteBytes(folder.Path("image.bin"), ImageBytes(23)));
     context.Channel().SetTcpParams(loopback::Address(), nobody.Port(), kConnectTimeoutMs, kTcpReceiveTimeoutMs);
     context.Channel().SetWay(kWayTcp);
 

@@ -13,10 +13,10 @@ using namespace hardening;
 TEST(TcpReplyTail, RestOfALongReplyIsNotTakenForTheNextFramesReply) {
     // 30 bytes a reply: without dropping the rest, frame 101 would be judged
     // on bytes 24..29 of reply 100 and the refusal of frame 100 missed.
-    download_test::TempFolder folder;
+    support::TempFolder folder;
     SimThread sim({"--reply-len", "30", "--fault-reply", "0x02@100"});
-    TestContext context(download_test::WriteFile(folder.Path("image.bin"), ImageBytes(31)));
-    UseTcp(context, sim.Port(), 5000);
+    RecordingContext context(support::WriteBytes(folder.Path("image.bin"), ImageBytes(31)));
+    context.UseTcp(sim.Port(), 5000);
 
     const RunMark mark = MarkOf(context);
     RunToEnd(context, 120s);
@@ -31,11 +31,11 @@ TEST(TcpReplyTail, RestOfALongReplyIsNotTakenForTheNextFramesReply) {
 TEST(TcpReplyTail, WholeRepliesOf22And23BytesEndEachFrameWithoutAQuietWait) {
     for (const char* length : {"22", "23"}) {
         SCOPED_TRACE(std::string("--reply-len ") + length);
-        download_test::TempFolder folder;
+        support::TempFolder folder;
         SimThread sim({"--reply-len", length});
         const Bytes image = ImageBytes(32);
-        TestContext context(download_test::WriteFile(folder.Path("image.bin"), image));
-        UseTcp(context, sim.Port(), 5000);
+        RecordingContext context(support::WriteBytes(folder.Path("image.bin"), image));
+        context.UseTcp(sim.Port(), 5000);
 
         const RunMark mark = MarkOf(context);
         const auto start = Clock::now();

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
 #include <sys/file.h>
 #include <fcntl.h>
@@ -10,6 +9,7 @@
 
 #include "platform/file_error.h"
 #include "platform/read_only_file.h"
+#include "support/temp_folder.h"
 
 using platform::FileErrorCause;
 
@@ -43,19 +43,7 @@ TEST(FileErrorCause, MapsTheSystemErrors) {
     EXPECT_EQ(platform::FileErrorCauseFromErrno(EHOSTDOWN), FileErrorCause::Generic);
 }
 
-class ReadOnlyFileOpen : public ::testing::Test {
-protected:
-    void SetUp() override {
-        m_dir = std::filesystem::temp_directory_path() /
-                ("vornic-rof-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::string Path(const char* name) const { return (m_dir / name).string(); }
-
-    std::filesystem::path m_dir;
-};
+class ReadOnlyFileOpen : public support::TempFolderTest {};
 
 TEST_F(ReadOnlyFileOpen, RefusesAFolderAPipeAndAMissingFileWithTheirCauses) {
     platform::ReadOnlyFile file;

@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 
 #include "platform/user_folders.h"
-#include "settings/temp_folder.h"
+#include "support/temp_folder.h"
+
+using support::TempFolderTest;
+using support::WriteAll;
 
 namespace {
 

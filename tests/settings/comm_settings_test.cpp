@@ -10,9 +10,17 @@
 #include "platform/module_path.h"
 #include "platform/text_file.h"
 #include "settings/comm_settings.h"
-#include "temp_folder.h"
+#include "support/subprocess.h"
+#include "support/temp_folder.h"
+
+using support::ReadAll;
+using support::TempFolderTest;
+using support::WriteAll;
 
 namespace {
+
+// Loose: the probe only loads its settings, but a sanitizer's start is slow.
+constexpr int kProbeMs = 60000;
 
 // The 175 bytes of a new Config.ini, spelled out independently of the code.
 const std::string kDefaultFile = std::string("[Set]\r\n") +
@@ -342,24 +350,20 @@ protected:
 
     // `xdg` nullptr leaves XDG_CONFIG_HOME unset; "@" stands for the tree.
     Run RunProbe(const char* xdg) {
-        std::string command = "cd '" + Path("cwd") + "' && env -u XDG_CONFIG_HOME HOME='" +
-                              Path("home") + "' ";
-        if (xdg) command += "XDG_CONFIG_HOME='" + Expand(xdg) + "' ";
-        command += "'" + Path("bin/updater") + "' 2>'" + Path("errors") + "'";
+        std::vector<std::string> argv = {"/usr/bin/env", "-C", Path("cwd"), "-u", "XDG_CONFIG_HOME",
+                                         "HOME=" + Path("home")};
+        if (xdg) argv.push_back("XDG_CONFIG_HOME=" + Expand(xdg));
+        argv.push_back(Path("bin/updater"));
+        support::Subprocess probe(argv);
         Run run;
-        FILE* out = ::popen(command.c_str(), "r");
-        if (!out) return run;
-        char buffer[1024];
-        std::string text;
-        while (std::fgets(buffer, sizeof buffer, out)) text += buffer;
-        const int status = ::pclose(out);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (!probe.Started()) return run;
+        run.status = probe.Wait(kProbeMs).value_or(-1);
+        const std::string& text = probe.Stdout();
         const auto newline = text.find('\n');
         run.line = text.substr(0, newline);
         if (newline != std::string::npos) run.path = text.substr(newline + 1);
         if (!run.path.empty() && run.path.back() == '\n') run.path.pop_back();
-        run.errors = ReadAll(Path("errors"));
-        std::filesystem::remove(Path("errors"));
+        run.errors = probe.Stderr();
         return run;
     }
 

@@ -6,8 +6,11 @@
 #include "platform/text_file.h"
 #include "settings/leading_integer.h"
 #include "settings/profile_file.h"
-#include "temp_folder.h"
+#include "support/temp_folder.h"
 
+using support::ReadAll;
+using support::TempFolderTest;
+using support::WriteAll;
 using platform::FileErrorCause;
 using settings::ProfileInt;
 using settings::ProfileValue;

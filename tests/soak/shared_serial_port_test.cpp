@@ -10,23 +10,20 @@
 #include <thread>
 
 #include "download/download_thread.h"
-#include "platform/com_port_paths.h"
 #include "res/resource.h"
+#include "support/subprocess.h"
 #include "ui/message_box.h"
-#include "tools/subprocess.h"
 #include "ui_test_support.h"
 
 namespace soak {
 namespace {
 
 using namespace std::chrono_literals;
-using tools_test::Subprocess;
+using support::Subprocess;
 using uitest::Bytes;
-using uitest::ConfigValues;
 using uitest::Simulator;
 
 constexpr std::size_t kImageBytes = 65536;
-constexpr std::uint16_t kComPort = 3;
 // A whole serial run on a pseudo-terminal, under a sanitizer on a busy machine.
 constexpr std::chrono::milliseconds kSerialRunLimit = 240s;
 
@@ -36,19 +33,10 @@ bool SameImage(const sim::Image& received, const Bytes& file) {
 
 class SharedSerialPort : public uitest::UpdaterWindowTest {
 protected:
-    void TearDown() override {
-        uitest::UpdaterWindowTest::TearDown();
-        platform::ClearComPortPaths();
-    }
-
     QProgressBar* Bar() { return Page2().Item<QProgressBar>(IDC_PROGRESS); }
 
     void OpenSerialWindow(const Simulator& controller) {
-        platform::SetComPortPath(kComPort, controller.SerialPath());
-        ConfigValues values;
-        values.commWay = 0;
-        values.com = kComPort - 1;
-        OpenWindowWith(values);
+        OpenWindowAgainst(controller);
         ASSERT_TRUE(ClickTab(0));
     }
 

@@ -5,7 +5,6 @@
 // the process's descriptors and threads come back to where they were.
 
 #include <QApplication>
-#include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,7 +26,6 @@ namespace soak {
 namespace {
 
 using uitest::Bytes;
-using uitest::ConfigValues;
 using uitest::Simulator;
 using Ms = std::chrono::milliseconds;
 
@@ -100,10 +98,8 @@ protected:
     }
 
     QProgressBar* Bar() { return Page2().Item<QProgressBar>(IDC_PROGRESS); }
-    QLabel* Percent() { return Page2().Item<QLabel>(IDC_PERCENT); }
     QPushButton* DownloadButton() { return Button(Page2(), IDC_DOWNLOAD); }
     QPushButton* BreakButton() { return Button(Page2(), IDC_BREAK); }
-    QPushButton* SetupButton() { return Button(Page1(), IDC_SETUP); }
     QPushButton* ExitButton() { return Dlg().Item<QPushButton>(IDCANCEL); }
 
     std::size_t Boxes() const { return m_seen.size(); }
@@ -131,10 +127,7 @@ protected:
     }
 
     void OpenTcpWindow(const Simulator& controller) {
-        ConfigValues values;
-        values.commWay = 1;
-        values.port = controller.Port();
-        OpenWindowWith(values);
+        OpenWindowAgainst(controller);
         ASSERT_TRUE(ClickTab(0));
     }
 
@@ -206,17 +199,6 @@ protected:
         EXPECT_EQ(box.icon, icon) << IconName(box.icon);
     }
 
-    void ExpectIdle() {
-        EXPECT_TRUE(DownloadButton()->isEnabled());
-        EXPECT_FALSE(BreakButton()->isEnabled());
-        EXPECT_TRUE(SetupButton()->isEnabled());
-        EXPECT_EQ(Bar()->value(), 0);
-        EXPECT_EQ(Percent()->text(), QStringLiteral("0%"));
-        EXPECT_EQ(Page2().m_bBusy.load(), 0);
-        EXPECT_EQ(Page2().m_bReady.load(), 1);
-        EXPECT_TRUE(Page2().m_hIdleEvent.IsSignalled());
-    }
-
     // The simulator wrote the image it got; the first 64 KiB of the file.
     void ExpectImageArrived(const Round& round) {
         const std::string received = uitest::ReadText(ReceivedPath());
@@ -285,7 +267,7 @@ TEST_F(WindowSoak, DownloadsInARowAllArriveByteIdentical) {
         const auto box = OneMessage(round, tally);
         if (box) ExpectMessage(*box, download_text::kSuccess, QMessageBox::Information);
         if (box && box->text == download_text::kSuccess) ++tally.successes;
-        ExpectIdle();
+        ExpectPageIdle();
         std::vector<int> expected;
         for (int p = 1; p <= 100; ++p) expected.push_back(p);
         expected.push_back(0);
@@ -365,7 +347,7 @@ TEST_F(WindowSoak, BreakAtRandomMomentsEndsEachRunWithTheRightMessage) {
                           round.positions.size() > 1 ? round.positions[round.positions.size() - 2] : 0);
             outcome += at;
         }
-        ExpectIdle();
+        ExpectPageIdle();
         CleanUpRound(round);
         ExpectSettled(tally.before);
         EndRound(round, tally, outcome);

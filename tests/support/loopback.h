@@ -4,7 +4,6 @@
 // refuses, and a listener that never answers. Nothing here leaves 127.0.0.0/8.
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -23,17 +22,6 @@ namespace loopback {
 
 // 127.0.0.1 in network byte order, as the channel takes it.
 inline std::uint32_t Address() { return htonl(INADDR_LOOPBACK); }
-
-inline int CountOpenDescriptors() {
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
-    int count = 0;
-    while (const dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] != '.') ++count;
-    }
-    ::closedir(dir);
-    return count - 1;  // the listing's own descriptor
-}
 
 namespace detail {
 inline int Remaining(std::chrono::steady_clock::time_point end) {

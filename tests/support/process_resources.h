@@ -54,6 +54,10 @@ inline ProcessResources TakeProcessResources() {
     return r;
 }
 
+// How many descriptors the process holds now: a bare count, for a step on
+// this thread alone, where nothing of another thread can be on its way out.
+inline int CountOpenDescriptors() { return static_cast<int>(TakeProcessResources().descriptors.size()); }
+
 // What `now` holds that `before` did not, as text; empty when nothing.
 inline std::string NewSince(const ProcessResources& before, const ProcessResources& now) {
     std::ostringstream text;

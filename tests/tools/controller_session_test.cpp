@@ -157,6 +157,16 @@ TEST(ControllerSession, FaultsActAtTheirFrameAndTheFrameIsNotTaken) {
     }
 }
 
+TEST(ControllerSession, FaultsForTheFirstSessionsOnlyLeaveTheLaterOnesSound) {
+    SessionConfig config = WithFault(0, {sim::FaultKind::Reply, 0x02});
+    config.faultySessions = 2;
+    ControllerSession session(config);
+    for (const std::uint8_t first : {kReplyEchoError, kReplyEchoError, kReplyOk, kReplyOk}) {
+        session.Reset();
+        EXPECT_EQ(FeedFrame(session, Frame(0)).replyBytes.at(0), first);
+    }
+}
+
 TEST(ControllerSession, ResetAfterADisconnectStartsAtFrameZeroAndKeepsTheLastImage) {
     ControllerSession session(SessionConfig{});
     for (int n = 0; n < kFrameCount; ++n) FeedFrame(session, Frame(n));

@@ -14,16 +14,17 @@
 #include <cerrno>
 #include <chrono>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <thread>
 #include <vector>
 
 #include "download/download_frame.h"
+#include "support/temp_folder.h"
 #include "tools/controller_sim/controller_sim.h"
 
-using Bytes = std::vector<std::uint8_t>;
+using support::Bytes;
+using support::ReadBytes;
+using support::TempFolder;
 
 namespace {
 
@@ -135,27 +136,6 @@ private:
     int m_exitCode = -1;
 };
 
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornic-sim-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string Path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
 }  // namespace
 
 TEST(SimulatorTcp, WholeImageIsAnsweredFrameByFrameAndWrittenToTheImageFile) {
@@ -173,7 +153,7 @@ TEST(SimulatorTcp, WholeImageIsAnsweredFrameByFrameAndWrittenToTheImageFile) {
         expected.insert(expected.end(), data.begin(), data.end());
     }
     // The file is complete before the last reply goes out.
-    EXPECT_EQ(ReadFile(folder.Path("image.bin")), expected);
+    EXPECT_EQ(ReadBytes(folder.Path("image.bin")), expected);
     peer->Close();
 
     EXPECT_EQ(sim.JoinWithoutStop(), 0);  // --once: ends with the session

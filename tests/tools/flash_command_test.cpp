@@ -11,67 +11,17 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
 
-#include "tests/tools/subprocess.h"
+#include "tests/tools/flash_test_support.h"
 #include "tools/controller_sim/sim_options.h"
 #include "tools/flash_options.h"
+#include "tools/port_table.h"
 
-using tools_test::Subprocess;
+using support::ReadAll;
+using support::Subprocess;
+using support::TempFolder;
 
-namespace {
-
-constexpr int kStartMs = 10000;
-constexpr int kRunMs = 90000;
-
-class TempFolder {
-public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vornic-flash-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    std::string Path(const char* name) const { return (m_path / name).string(); }
-
-private:
-    std::filesystem::path m_path;
-};
-
-std::string WriteImage(const std::string& path, std::size_t size) {
-    std::mt19937 generator(42);
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) b = static_cast<char>(generator());
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// Starts the simulator on a free loopback port; the "127.0.0.1:PORT" it got.
-std::string StartSimulator(Subprocess& sim) {
-    const auto banner = sim.ReadLine(kStartMs);
-    if (!banner || banner->rfind("listening ", 0) != 0) return {};
-    return banner->substr(10);
-}
-
-std::vector<std::string> Sim(std::vector<std::string> args) {
-    args.insert(args.begin(), {VORNIC_SIM_PATH, "--port", "0"});
-    return args;
-}
-
-std::vector<std::string> Flash(std::vector<std::string> args) {
-    args.insert(args.begin(), VORNIC_FLASH_PATH);
-    return args;
-}
-
-}  // namespace
+using namespace flash_test;
 
 TEST(FlashCommand, FullDownloadExitsZeroAndTheSimulatorHoldsTheSameImage) {
     TempFolder folder;
@@ -88,7 +38,7 @@ TEST(FlashCommand, FullDownloadExitsZeroAndTheSimulatorHoldsTheSameImage) {
 
     EXPECT_EQ(sim.Wait(kStartMs), 0);
     EXPECT_NE(sim.Stdout().find("summary: frames=512 bad=0 images=1 complete=yes sessions=1\n"), std::string::npos);
-    EXPECT_EQ(ReadFile(folder.Path("received.bin")), ReadFile(image).substr(0, 65536));
+    EXPECT_EQ(ReadAll(folder.Path("received.bin")), ReadAll(image).substr(0, 65536));
 }
 
 TEST(FlashCommand, FailureNoticeGoesToStandardErrorWithExitCodeOne) {
@@ -155,10 +105,13 @@ TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
              {"--tcp", "127.1:10001", "fw.bin"},
              {"--tcp", "127.0.0.1:10001"},
              {"--serial", "COM21", "fw.bin"},
-             {"--serial", "COM1", "--tcp", "127.0.0.1:1", "fw.bin"},
+             {"--serial", "COM1", "--serial", "\\\\.\\COM1", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "--receive-timeout", "soon", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "a.bin", "b.bin"},
-             {"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10002", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10001", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--targets", "no-such-targets-file", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--jobs", "0", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--retries", "-1", "fw.bin"},
              {"--tcp", "127.0.0.1:65536", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "--frobnicate", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "fw.bin", "--receive-timeout"},
@@ -206,11 +159,14 @@ TEST(FlashOptions, HelpAndVersionNeedNoTargetAndUsageErrorsNameTheOption) {
     EXPECT_EQ(flash::ParseFlashOptions({"--help"}).outcome, tools::ParseOutcome::Help);
     EXPECT_EQ(flash::ParseFlashOptions({"fw.bin", "-h"}).outcome, tools::ParseOutcome::Help);
     EXPECT_EQ(flash::ParseFlashOptions({"--version"}).outcome, tools::ParseOutcome::Version);
+    const flash::FlashCommandLine listing = flash::ParseFlashOptions({"--list-ports"});
+    EXPECT_EQ(listing.outcome, tools::ParseOutcome::Run) << "--list-ports needs no target either";
+    EXPECT_TRUE(listing.options.listPorts);
     for (const auto& [args, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--connect-timeout", "2147483648"}, "--connect-timeout"},
              {{"--serial", "COM1", "fw.bin", "--receive-timeout"}, "--receive-timeout"},
-             {{"--tcp", "127.0.0.1:1", "--jobs", "2", "fw.bin"}, "--jobs"},
-             {{"--tcp", "127.0.0.1:1", "--serial", "COM1", "fw.bin"}, "--serial"},
+             {{"--tcp", "127.0.0.1:1", "--jobs", "0", "fw.bin"}, "--jobs"},
+             {{"--tcp", "127.0.0.1:1", "--serial", "COM1", "--serial", "com1", "fw.bin"}, "com1"},
              {{"--tcp", "127.0.0.1:1"}, "file"}}) {
         const flash::FlashCommandLine line = flash::ParseFlashOptions(args);
         EXPECT_EQ(line.outcome, tools::ParseOutcome::UsageError) << named;
@@ -280,4 +236,21 @@ TEST(SimulatorCommand, SerialModeNamesItsPseudoTerminal) {
     EXPECT_TRUE(std::filesystem::exists(banner->substr(7)));
     sim.Signal(SIGINT);
     EXPECT_EQ(sim.Wait(kStartMs), 1);
+}
+
+TEST(FlashPortTable, ColumnsLineUpAndALineWithNothingBehindItSaysNo) {
+    ComPortEntry builtIn;
+    builtIn.number = 1;
+    builtIn.device = builtIn.node = "/dev/ttyS0";
+    builtIn.description = "Built-in serial port";
+    builtIn.present = true;
+    ComPortEntry gone;
+    gone.number = 12;
+    gone.device = "/dev/serial/by-id/usb-X-if00";
+    gone.source = ComPortSource::PortsLine;
+    EXPECT_EQ(flash::PortTableText({builtIn, gone}),
+              "PORT   DEVICE                        STABLE PATH  DESCRIPTION           PRESENT\n"
+              "COM1   /dev/ttyS0                    -            Built-in serial port  yes\n"
+              "COM12  /dev/serial/by-id/usb-X-if00  -            -                     no\n");
+    EXPECT_EQ(flash::PortTableText({}), "No serial ports found.\n");
 }

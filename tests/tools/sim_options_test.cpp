@@ -95,3 +95,43 @@ TEST(SimOptions, NumbersMayBeHexAndTheLaterOptionWins) {
     EXPECT_EQ(o.transport, sim::Transport::SerialPty);
     EXPECT_EQ(o.session.replyFill, 10);
 }
+
+TEST(SimOptions, CountGivesEveryControllerTheCommonOptionsAndEachItsOwn) {
+    std::vector<Options> c;
+    std::string error;
+    ASSERT_TRUE(sim::ParseControllers({"--count", "3", "--port", "10001", "--image", "/x/got.bin", "--fault-silent",
+                                       "5", "--for", "2", "--fault-close", "7", "--delay-ms", "3", "--faulty-sessions",
+                                       "1"},
+                                      &c, &error))
+        << error;
+    ASSERT_EQ(c.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(c[k].port, 10001 + k);
+        EXPECT_EQ(c[k].imagePath, "/x/got.bin." + std::to_string(k + 1));
+        EXPECT_EQ(c[k].session.faults.size(), k == 1 ? 2u : 1u);
+        EXPECT_EQ(c[k].delayMs, k == 1 ? 3 : 0);
+        EXPECT_EQ(c[k].session.faultySessions, k == 1 ? 1 : 0);
+    }
+    ASSERT_TRUE(sim::ParseControllers({"--port", "0", "--count", "2", "--write-targets", "t"}, &c, &error));
+    EXPECT_EQ(c[1].port, 0) << "free ports each";
+    EXPECT_EQ(c[0].targetsPath, "t");
+    ASSERT_TRUE(sim::ParseControllers({"--image", "got.bin"}, &c, &error));
+    ASSERT_EQ(c.size(), 1u);
+    EXPECT_EQ(c[0].imagePath, "got.bin") << "one controller: as before";
+
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--count", "2", "--for", "3", "--mute"},
+             {"--count", "2", "--for"},
+             {"--count", "2", "--for", "x"},
+             {"--count", "2", "--for", "1", "--count", "3"},
+             {"--count", "2", "--for", "2", "--write-targets", "t"},
+             {"--count", "2", "--for", "2", "--fault-silent", "512"},
+             {"--count", "2", "--serial-device", "/dev/null"},
+             {"--count", "257"},
+             {"--count", "0"},
+             {"--count", "3", "--port", "65534"},
+             {"--faulty-sessions", "0"}}) {
+        EXPECT_FALSE(sim::ParseControllers(args, &c, &error)) << args.back();
+        EXPECT_FALSE(error.empty());
+    }
+}

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/tools/subprocess.h"
+#include "support/subprocess.h"
 
 namespace {
 
@@ -15,12 +15,12 @@ std::vector<std::string> WithoutDisplay(const std::string& option) {
 }  // namespace
 
 TEST(UpdaterCommandLine, VersionAndHelpPrintAndExitWithoutOpeningAWindow) {
-    tools_test::Subprocess version(WithoutDisplay("--version"));
+    support::Subprocess version(WithoutDisplay("--version"));
     EXPECT_EQ(version.Wait(30000), 0) << version.Stderr();
     EXPECT_EQ(version.Stdout(), std::string("vornic-updater ") + VORNIC_VERSION + "\n");
 
     for (const char* option : {"--help", "-h"}) {
-        tools_test::Subprocess help(WithoutDisplay(option));
+        support::Subprocess help(WithoutDisplay(option));
         EXPECT_EQ(help.Wait(30000), 0) << option << help.Stderr();
         EXPECT_EQ(help.Stdout().rfind("Usage: vornic-updater [--version | --help]\n", 0), 0u) << option;
         EXPECT_NE(help.Stdout().find("~/.config/vornic-updater"), std::string::npos) << option;

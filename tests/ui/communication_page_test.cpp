@@ -5,6 +5,10 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTabBar>
+#include <QMessageBox>
+#include <QTabWidget>
+#include <QWheelEvent>
 #include <QTest>
 
 #include "res/resource.h"
@@ -39,12 +43,30 @@ protected:
         EXPECT_EQ(edit->selectedText(), edit->text());
         m_messages->Clear();
     }
+
+    std::string AddressFieldsText() {
+        std::string text;
+        for (int i = 0; i < 4; ++i)
+            text += (i ? " . " : "") + Address()->Field(i)->text().toStdString();
+        return text;
+    }
+
+    // Real keys go where the focus is, as the user's do.
+    static void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(static_cast<QWidget*>(nullptr), key, modifiers);
+    }
 };
+
+std::string Focused() {
+    QWidget* focus = QApplication::focusWidget();
+    return focus ? focus->metaObject()->className() : "none";
+}
 
 using EnablingRule = CommunicationPage;
 using DataExchange = CommunicationPage;
 using SetupCommand = CommunicationPage;
 using TabSwitch = CommunicationPage;
+using AddressTyping = CommunicationPage;
 
 TEST_F(EnablingRule, ClickingARadioButtonSwitchesAddressPortAndComListAtOnce) {
     OpenWindow();
@@ -292,6 +314,231 @@ TEST_F(TabSwitch, EditsNotConfirmedWithSetupAreDiscardedOnReturn) {
     ASSERT_TRUE(ClickTab(1));
     EXPECT_EQ(ComList()->currentIndex(), 0) << "coming back loads from the record";
     EXPECT_EQ(Sheet().m_settings.com, 0);
+}
+
+// How the user asks for the other page: a key combination, a click on the
+// Operation tab, or a wheel turn over the tabs.
+struct PageRequest {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    bool fromTabs;  // the tabs hold the focus, as after Shift+Tab from the page
+};
+constexpr Qt::Key kClick = Qt::Key_unknown;
+constexpr Qt::Key kWheelUp = Qt::Key_Up;
+constexpr Qt::Key kElsewhere = Qt::Key_No;  // the tab widget told directly, as no user can
+const PageRequest kPageRequests[] = {
+    {"click", kClick, Qt::NoModifier, false},
+    {"Ctrl+Tab", Qt::Key_Tab, Qt::ControlModifier, false},
+    {"Ctrl+Shift+Tab", Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, false},
+    {"Ctrl+Shift+Tab as Tab", Qt::Key_Tab, Qt::ControlModifier | Qt::ShiftModifier, false},
+    {"Ctrl+PgUp", Qt::Key_PageUp, Qt::ControlModifier, false},
+    {"Ctrl+PgDn", Qt::Key_PageDown, Qt::ControlModifier, false},
+    {"Ctrl+Tab on the tabs", Qt::Key_Tab, Qt::ControlModifier, true},
+    {"Left on the tabs", Qt::Key_Left, Qt::NoModifier, true},
+    {"wheel on the tabs", kWheelUp, Qt::NoModifier, false},
+    {"tabs set from elsewhere", kElsewhere, Qt::NoModifier, false},
+};
+
+class PageSwitch : public CommunicationPage {
+protected:
+    void Request(const PageRequest& r) {
+        QTabBar* bar = Sheet().TabControl()->tabBar();
+        if (r.key == kClick) {
+            ClickTab(0);
+        } else if (r.key == kElsewhere) {
+            Sheet().TabControl()->setCurrentIndex(0);
+        } else if (r.key == kWheelUp) {
+            const QPoint at = bar->tabRect(0).center();
+            QWheelEvent wheel(at, bar->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(bar, &wheel);
+        } else {
+            if (r.fromTabs) bar->setFocus(Qt::BacktabFocusReason);
+            Press(r.key, r.modifiers);
+        }
+    }
+};
+
+TEST_F(PageSwitch, RefusedByTheCommunicationPageBeforeTheTabsChangeWithTheFocusInThePort) {
+    OpenWindowWith({1, 0, kLoopback, 10001, 3000});
+    const struct {
+        const char* port;
+        const char* message;
+    } texts[] = {{"70000", kParseRange}, {"", kParseInt}};
+    for (const auto& t : texts) {
+        for (const PageRequest& r : kPageRequests) {
+            SCOPED_TRACE(testing::Message() << r.name << " with port \"" << t.port << "\"");
+            Port()->setText(QString::fromLatin1(t.port));
+            // The user was last in the address; the refusal takes them to the port.
+            QTest::mouseClick(Address()->Field(1), Qt::LeftButton);
+            int shownOn = -1;
+            const QMetaObject::Connection watch =
+                QObject::connect(Sheet().TabControl(), &QTabWidget::currentChanged, [&](int i) { shownOn = i; });
+            Request(r);
+            QObject::disconnect(watch);
+            if (r.key != kElsewhere) {
+                EXPECT_EQ(shownOn, -1) << "the tabs changed before the page was asked";
+            }
+            ExpectRefusedWith(t.message, Port());
+            EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+            EXPECT_EQ(Sheet().TabControl()->currentIndex(), 1);
+            EXPECT_TRUE(Page1().isVisible());
+            EXPECT_FALSE(Page2().HasWindow());
+        }
+    }
+}
+
+TEST_F(PageSwitch, AcceptedTurnsThePageAndPutsTheFocusOnItsFirstControlUnlessTheTabsHoldIt) {
+    OpenWindowWith({1, 0, kLoopback, 10001, 3000});
+    for (const PageRequest& r : kPageRequests) {
+        SCOPED_TRACE(r.name);
+        ASSERT_EQ(Sheet().GetActiveIndex(), 1);
+        Port()->setFocus(Qt::OtherFocusReason);
+        Request(r);
+        EXPECT_EQ(Sheet().GetActiveIndex(), 0);
+        EXPECT_EQ(Sheet().TabControl()->currentIndex(), 0);
+        QWidget* expected = r.fromTabs ? static_cast<QWidget*>(Sheet().TabControl()->tabBar())
+                                       : Button(Page2(), IDC_DOWNLOAD);
+        EXPECT_EQ(QApplication::focusWidget(), expected) << Focused();
+        EXPECT_EQ(m_messages->Count(), 0u);
+        // The keys that turn forwards or backwards both come round to the
+        // Communication page again; arrows and the wheel stop at the ends.
+        if (r.key == kClick || r.key == Qt::Key_Left || r.key == kWheelUp || r.key == kElsewhere) {
+            ASSERT_TRUE(ClickTab(1));
+        } else {
+            Press(r.key, r.modifiers);
+            EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+        }
+    }
+}
+
+// With the real message box the window is inactive while the box is shown,
+// and takes back the focus it last held when it is active again.
+TEST_F(PageSwitch, RefusedWithARealMessageBoxLeavesTheFocusInThePortOnceTheWindowIsActiveAgain) {
+    OpenWindowWith({1, 0, kLoopback, 10001, 3000});
+    m_messages.reset();
+    QString shown;
+    ModalUser user([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return false;
+        shown = box->text();
+        QTest::keyClick(box, Qt::Key_Enter);
+        return true;
+    });
+    for (const PageRequest& r : kPageRequests) {
+        SCOPED_TRACE(r.name);
+        Port()->setText(QStringLiteral("70000"));
+        QTest::mouseClick(Port(), Qt::LeftButton);
+        const int handled = user.Handled();
+        Request(r);  // returns once the box has been dismissed
+        ASSERT_EQ(user.Handled(), handled + 1);
+        EXPECT_EQ(shown.toStdString(), kParseRange);
+        // No window manager here: the test gives the window its activation back.
+        Dlg().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Dlg()));
+        EXPECT_EQ(QApplication::focusWidget(), Port()) << Focused();
+        EXPECT_EQ(Port()->selectedText(), QStringLiteral("70000"));
+        EXPECT_EQ(Sheet().GetActiveIndex(), 1);
+        EXPECT_EQ(Sheet().TabControl()->currentIndex(), 1);
+    }
+}
+
+TEST_F(AddressTyping, WholeAddressTypedOverOldFieldsLandsAsTyped) {
+    // A third digit moves on by itself; the dot the user types next must not
+    // skip a field as well. Rows for the simulator's address go through Setup
+    // and the file; the others are only stored from the controls, never
+    // connected to.
+    const struct {
+        std::uint32_t before;
+        const char* typed;
+        const char* fields;
+        std::uint32_t stored;
+        bool setup;
+    } cases[] = {
+        {0xC0A80078, "127.0.0.1", "127 . 0 . 0 . 1", 0x7F000001, true},
+        {0xC0A80078, "10.1.2.3", "10 . 1 . 2 . 3", 0x0A010203, false},
+        {0xC0A80078, "255.255.255.255", "255 . 255 . 255 . 255", 0xFFFFFFFF, false},
+        {0x0A010203, "127.100.7.250", "127 . 100 . 7 . 250", 0x7F6407FA, false},
+        {0x7F000001, "1.23.100.9", "1 . 23 . 100 . 9", 0x01176409, false},
+        {0x01020304, "300.1.2.3", "255 . 1 . 2 . 3", 0xFF010203, false},
+        {0xC0A80078, "127.0.0.12", "127 . 0 . 0 . 12", 0x7F00000C, false},
+        {0xFFFFFFFF, "127.0.0.1", "127 . 0 . 0 . 1", 0x7F000001, true},
+    };
+    Simulator controller;
+    ASSERT_TRUE(controller.IsRunning());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed);
+        ConfigValues values;
+        values.commWay = 1;
+        values.ipAddr = c.before;
+        values.port = controller.Port();
+        OpenWindowWith(values);
+        // From the port, Tab enters the address with its first field selected.
+        Port()->setFocus(Qt::OtherFocusReason);
+        Press(Qt::Key_Tab);
+        ASSERT_EQ(QApplication::focusWidget(), Address()->Field(0)) << Focused();
+        QTest::keyClicks(static_cast<QWidget*>(nullptr), QString::fromLatin1(c.typed));
+        EXPECT_EQ(AddressFieldsText(), c.fields);
+        if (c.setup) {
+            // Whatever the typing did, the test connection stays on loopback.
+            ASSERT_EQ(Address()->Field(0)->text(), QStringLiteral("127"));
+            Click(Button(Page1(), IDC_SETUP));
+            ASSERT_EQ(m_messages->Count(), 1u);
+            EXPECT_EQ(m_messages->Messages()[0].text, "Setup successfully!");
+            EXPECT_EQ(Sheet().m_settings.IPAddr, c.stored);
+            EXPECT_EQ(ConfigValue(ConfigPath(), "IPAddr"), std::to_string(c.stored));
+        } else {
+            ASSERT_TRUE(Page1().UpdateData(true));
+            EXPECT_EQ(Page1().IPAddr, c.stored);
+        }
+        m_messages->Clear();
+        m_dlg.reset();
+    }
+}
+
+TEST_F(AddressTyping, DotAfterADotAClickOrInAnEmptyFieldFollowsTheFieldRules) {
+    OpenWindowWith({1, 0, 0xC0A80078, 10001, 3000});
+    Port()->setFocus(Qt::OtherFocusReason);
+    Press(Qt::Key_Tab);
+    // A dot in a field that the user's own dot entered moves on.
+    QTest::keyClicks(static_cast<QWidget*>(nullptr), QStringLiteral("1..5"));
+    EXPECT_EQ(AddressFieldsText(), "1 . 168 . 5 . 120");
+    // A dot in an emptied field stays there.
+    Press(Qt::Key_Backspace);
+    Press(Qt::Key_Period);
+    EXPECT_EQ(QApplication::focusWidget(), Address()->Field(2));
+    QTest::keyClicks(static_cast<QWidget*>(nullptr), QStringLiteral("9"));
+    // A click after the move by a third digit makes the next dot the user's.
+    QTest::mouseClick(Address()->Field(0), Qt::LeftButton);
+    Press(Qt::Key_End);
+    QTest::keyClicks(static_cast<QWidget*>(nullptr), QStringLiteral("23"));
+    ASSERT_EQ(QApplication::focusWidget(), Address()->Field(1));
+    QTest::mouseClick(Address()->Field(1), Qt::LeftButton);
+    Press(Qt::Key_Period);
+    EXPECT_EQ(QApplication::focusWidget(), Address()->Field(2)) << Focused();
+    EXPECT_EQ(AddressFieldsText(), "123 . 168 . 9 . 120");
+}
+
+TEST_F(AddressTyping, TabAndShiftTabLeaveTheControlFromEveryField) {
+    OpenWindowWith({1, 0, 0xC0A80078, 10001, 3000});
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        bool forwards;
+    } keys[] = {{Qt::Key_Tab, Qt::NoModifier, true},
+                {Qt::Key_Backtab, Qt::ShiftModifier, false},
+                {Qt::Key_Tab, Qt::ShiftModifier, false}};
+    for (const auto& k : keys) {
+        for (int field = 0; field < 4; ++field) {
+            SCOPED_TRACE(testing::Message() << "field " << field << " forwards " << k.forwards);
+            QTest::mouseClick(Address()->Field(field), Qt::LeftButton);
+            ASSERT_EQ(QApplication::focusWidget(), Address()->Field(field));
+            Press(k.key, k.modifiers);
+            QWidget* expected = k.forwards ? static_cast<QWidget*>(Button(Page1(), IDC_SETUP)) : Port();
+            EXPECT_EQ(QApplication::focusWidget(), expected) << Focused();
+        }
+    }
 }
 
 }  // namespace

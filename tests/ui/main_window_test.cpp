@@ -24,10 +24,7 @@ protected:
 
     // A download to the simulator under way, at a few per cent.
     void StartSlowDownload(Simulator& controller) {
-        ConfigValues values;
-        values.commWay = 1;
-        values.port = controller.Port();
-        OpenWindowWith(values);
+        OpenWindowAgainst(controller);
         const std::string path = m_folder.Path("firmware.bin");
         WriteBytes(path, PatternedImage(65536, 9));
         ASSERT_TRUE(ClickTab(0));
@@ -71,10 +68,7 @@ TEST_F(ExitCommand, EscapeAndTheCloseButtonRunExitToo) {
 TEST_F(ExitCommand, AfterExitDownloadIsRefused) {
     Simulator controller;
     ASSERT_TRUE(controller.IsRunning());
-    ConfigValues values;
-    values.commWay = 1;
-    values.port = controller.Port();
-    OpenWindowWith(values);
+    OpenWindowAgainst(controller);
     ASSERT_TRUE(ClickTab(0));
     const std::string path = m_folder.Path("firmware.bin");
     WriteBytes(path, PatternedImage(65536, 2));

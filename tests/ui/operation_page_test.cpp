@@ -7,7 +7,6 @@
 #include <QTest>
 
 #include "download/download_thread.h"
-#include "platform/com_port_paths.h"
 #include "platform/thread.h"
 #include "res/resource.h"
 #include "ui/message_box.h"
@@ -20,11 +19,6 @@ constexpr std::size_t kImageBytes = 65536;
 
 class OperationPage : public UpdaterWindowTest {
 protected:
-    void TearDown() override {
-        UpdaterWindowTest::TearDown();
-        platform::ClearComPortPaths();
-    }
-
     QProgressBar* Bar() { return Page2().Item<QProgressBar>(IDC_PROGRESS); }
     QLabel* Percent() { return Page2().Item<QLabel>(IDC_PERCENT); }
     QPushButton* DownloadButton() { return Button(Page2(), IDC_DOWNLOAD); }
@@ -52,22 +46,15 @@ protected:
         ASSERT_EQ(messages.size(), 1u);
         EXPECT_EQ(messages[0].text, text);
         EXPECT_EQ(messages[0].type, type);
-        EXPECT_TRUE(DownloadButton()->isEnabled());
-        EXPECT_FALSE(BreakButton()->isEnabled());
-        EXPECT_TRUE(SetupButton()->isEnabled());
-        EXPECT_EQ(Bar()->value(), 0);
-        EXPECT_EQ(Percent()->text(), QStringLiteral("0%"));
-        EXPECT_EQ(Page2().m_bBusy.load(), 0);
-        EXPECT_EQ(Page2().m_bReady.load(), 1);
-        EXPECT_TRUE(Page2().m_hIdleEvent.IsSignalled());
+        ExpectPageIdle();
     }
 
     // A whole image through the window: the buttons, the bar and the label
     // along the way, and the image as the controller got it.
-    void DownloadWholeImage(const ConfigValues& values, Simulator& controller) {
+    void DownloadWholeImage(Simulator& controller) {
         const Bytes image = PatternedImage(kImageBytes + 1000, 11);
         const std::string path = WriteImage(image);
-        OpenWindowWith(values);
+        OpenWindowAgainst(controller);
         ASSERT_TRUE(ClickTab(0));
         EXPECT_EQ(Percent()->text(), QString()) << "empty before the first run";
         EXPECT_EQ(Bar()->value(), 0);
@@ -110,29 +97,19 @@ using DownloadCommand = OperationPage;
 TEST_F(WindowDownload, WholeImageOverTcpArrivesByteIdentical) {
     Simulator controller;
     ASSERT_TRUE(controller.IsRunning());
-    ConfigValues values;
-    values.commWay = 1;
-    values.port = controller.Port();
-    DownloadWholeImage(values, controller);
+    DownloadWholeImage(controller);
 }
 
 TEST_F(WindowDownload, WholeImageOverPseudoTerminalArrivesByteIdentical) {
     Simulator controller({"--serial"});
     ASSERT_TRUE(controller.IsRunning());
-    platform::SetComPortPath(3, controller.SerialPath());
-    ConfigValues values;
-    values.commWay = 0;
-    values.com = 2;  // COM3
-    DownloadWholeImage(values, controller);
+    DownloadWholeImage(controller);
 }
 
 TEST_F(BreakCommand, StopsTheRunWithSendErrorAndLeavesThePageIdle) {
     Simulator controller({"--delay-ms", "20"});
     ASSERT_TRUE(controller.IsRunning());
-    ConfigValues values;
-    values.commWay = 1;
-    values.port = controller.Port();
-    OpenWindowWith(values);
+    OpenWindowAgainst(controller);
     StartDownload(WriteImage(PatternedImage(kImageBytes, 3)));
     ASSERT_TRUE(WaitUntil([&] { return Bar()->value() >= 2; }, kRunLimit));
 
@@ -155,10 +132,7 @@ TEST_F(BreakCommand, StopsTheRunWithSendErrorAndLeavesThePageIdle) {
 TEST_F(DownloadCommand, IsRefusedWhileAStopWaitIsUnderWay) {
     Simulator controller;
     ASSERT_TRUE(controller.IsRunning());
-    ConfigValues values;
-    values.commWay = 1;
-    values.port = controller.Port();
-    OpenWindowWith(values);
+    OpenWindowAgainst(controller);
     ASSERT_TRUE(ClickTab(0));
     TypeInto(Edit(Page2(), IDC_FIRMWARE), WriteImage(PatternedImage(kImageBytes, 6)));
     Page2().m_bReady.store(0);  // as a stop-wait still running leaves it
@@ -187,10 +161,7 @@ TEST_F(DownloadCommand, MissingFileShowsReadFirmwareErrorAndStartsNothing) {
 TEST_F(DownloadCommand, FolderPassesTheFileTestAndTheWorkerReportsItsOpen) {
     Simulator controller;
     ASSERT_TRUE(controller.IsRunning());
-    ConfigValues values;
-    values.commWay = 1;
-    values.port = controller.Port();
-    OpenWindowWith(values);
+    OpenWindowAgainst(controller);
     const std::string folder = m_folder.Path("a-folder.bin");
     ASSERT_TRUE(std::filesystem::create_directory(folder));
     StartDownload(folder);

@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
@@ -12,13 +14,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
-#include <unistd.h>
 
+#include "platform/com_port_paths.h"
+#include "res/resource.h"
 #include "ui/message_box.h"
 
 namespace uitest {
+
+namespace {
+constexpr std::uint16_t kSimulatorCom = 3;
+}  // namespace
 
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
     QElapsedTimer clock;
@@ -83,39 +89,6 @@ ModalUser::ModalUser(Step step) : m_step(std::move(step)) {
 
 ModalUser::~ModalUser() { m_timer.stop(); }
 
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vornic-ui-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr) m_path = pattern;
-}
-
-TempFolder::~TempFolder() {
-    std::error_code ec;
-    if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
-}
-
-std::string TempFolder::Path(const std::string& name) const {
-    return (std::filesystem::path(m_path) / name).string();
-}
-
-Bytes PatternedImage(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    Bytes bytes(size);
-    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
-    return bytes;
-}
-
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool FileExists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::exists(path, ec);
@@ -153,6 +126,7 @@ void UpdaterWindowTest::TearDown() {
         EXPECT_TRUE(WaitUntilIdle()) << "the download did not end";
     }
     m_dlg.reset();
+    platform::ClearComPortPaths();
 }
 
 void UpdaterWindowTest::OpenWindow() {
@@ -165,6 +139,19 @@ void UpdaterWindowTest::OpenWindow() {
 void UpdaterWindowTest::OpenWindowWith(const ConfigValues& values) {
     WriteConfig(ConfigPath(), values);
     OpenWindow();
+}
+
+void UpdaterWindowTest::OpenWindowAgainst(const Simulator& controller) {
+    ConfigValues values;
+    if (controller.SerialPath().empty()) {
+        values.commWay = 1;
+        values.port = controller.Port();
+    } else {
+        platform::SetComPortPath(kSimulatorCom, controller.SerialPath());
+        values.commWay = 0;
+        values.com = kSimulatorCom - 1;
+    }
+    OpenWindowWith(values);
 }
 
 QPushButton* UpdaterWindowTest::Button(CPropertyPage& page, int id) {
@@ -192,6 +179,17 @@ void UpdaterWindowTest::TypeInto(QLineEdit* edit, const std::string& text) {
 
 bool UpdaterWindowTest::WaitUntilIdle(std::chrono::milliseconds limit) {
     return WaitUntil([this] { return Page2().MayClose() && Page2().m_bBusy.load() == 0; }, limit);
+}
+
+void UpdaterWindowTest::ExpectPageIdle() {
+    EXPECT_TRUE(Button(Page2(), IDC_DOWNLOAD)->isEnabled());
+    EXPECT_FALSE(Button(Page2(), IDC_BREAK)->isEnabled());
+    EXPECT_TRUE(Button(Page1(), IDC_SETUP)->isEnabled());
+    EXPECT_EQ(Page2().Item<QProgressBar>(IDC_PROGRESS)->value(), 0);
+    EXPECT_EQ(Page2().Item<QLabel>(IDC_PERCENT)->text(), QStringLiteral("0%"));
+    EXPECT_EQ(Page2().m_bBusy.load(), 0);
+    EXPECT_EQ(Page2().m_bReady.load(), 1);
+    EXPECT_TRUE(Page2().m_hIdleEvent.IsSignalled());
 }
 
 }  // namespace uitest

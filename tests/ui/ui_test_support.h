@@ -20,6 +20,7 @@
 
 #include "app/updater_dlg.h"
 #include "support/simulator_thread.h"
+#include "support/temp_folder.h"
 #include "tools/controller_sim/controller_sim.h"
 
 class QLineEdit;
@@ -29,7 +30,7 @@ class QWidget;
 namespace uitest {
 
 using namespace std::chrono_literals;
-using Bytes = std::vector<std::uint8_t>;
+using support::Bytes;
 
 // Long enough for a whole download under a sanitizer on a busy machine.
 constexpr std::chrono::milliseconds kRunLimit = 120s;
@@ -79,22 +80,10 @@ private:
     int m_handled = 0;
 };
 
-// A folder of its own for each test, removed afterwards.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string Path(const std::string& name) const;
-
-private:
-    std::string m_path;
-};
-
-Bytes PatternedImage(std::size_t size, unsigned seed);
-void WriteBytes(const std::string& path, const Bytes& bytes);
-std::string ReadText(const std::string& path);
+using support::TempFolder;
+using support::WriteBytes;
+inline Bytes PatternedImage(std::size_t size, unsigned seed) { return support::RandomBytes(size, seed); }
+inline std::string ReadText(const std::string& path) { return support::ReadAll(path); }
 bool FileExists(const std::string& path);
 
 struct ConfigValues {
@@ -121,6 +110,9 @@ protected:
     // Constructs and shows the main window as start-up does, and activates it.
     void OpenWindow();
     void OpenWindowWith(const ConfigValues& values);
+    // Opens it with Config.ini set to reach `controller`: its TCP port, or,
+    // for a simulator on a pseudo-terminal, COM3 mapped to that.
+    void OpenWindowAgainst(const Simulator& controller);
 
     CUpdaterDlg& Dlg() { return *m_dlg; }
     CMySheet& Sheet() { return m_dlg->m_sheet; }
@@ -135,6 +127,8 @@ protected:
     // Types `text` into an edit after clearing it, as the user would.
     void TypeInto(QLineEdit* edit, const std::string& text);
     bool WaitUntilIdle(std::chrono::milliseconds limit = kRunLimit);
+    // The Operation page as every run leaves it: ready for the next one.
+    void ExpectPageIdle();
 
     TempFolder m_folder;
     std::unique_ptr<MessageRecorder> m_messages = std::make_unique<MessageRecorder>();

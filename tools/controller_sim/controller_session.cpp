@@ -32,6 +32,11 @@ ControllerSession::ControllerSession(SessionConfig config) : m_config(std::move(
 void ControllerSession::Reset() {
     m_filled = 0;
     m_nextFrame = 0;
+    ++m_sessions;
+}
+
+bool ControllerSession::FaultsPlay() const {
+    return m_config.faultySessions == 0 || m_sessions <= m_config.faultySessions;
 }
 
 std::vector<std::uint8_t> ControllerSession::Reply(std::uint8_t first) const {
@@ -93,7 +98,7 @@ FrameOutcome ControllerSession::Judge(const std::uint8_t* frame) {
     if (m_nextFrame == 0 && outcome.valid) m_attemptComplete = false;
 
     const auto fault = m_config.faults.find(m_nextFrame);
-    if (fault != m_config.faults.end()) {
+    if (fault != m_config.faults.end() && FaultsPlay()) {
         // A fault answers in the controller's place; the frame is not taken.
         switch (fault->second.kind) {
         case FaultKind::Reply: outcome.replyBytes = Reply(fault->second.byte); break;

@@ -27,6 +27,7 @@ struct SessionConfig {
     std::size_t replyLength = 24;
     std::uint8_t replyFill = kReplyOk;
     std::map<int, Fault> faults;  // by frame number within the image, 0..511
+    int faultySessions = 0;       // the faults play in the first N sessions only; 0: in all
 };
 
 enum class ReplyKind { Send, Silent, Close };
@@ -60,6 +61,8 @@ public:
 
     // A new connection or attachment: back to frame 0, nothing received.
     void Reset();
+    // The faults play in this session.
+    bool FaultsPlay() const;
 
     int NextFrame() const { return m_nextFrame; }
     // The latest image arrived whole and in order (false while it is under way).
@@ -74,6 +77,7 @@ private:
     std::array<std::uint8_t, kFrameSize> m_buffer{};
     std::size_t m_filled = 0;
     int m_nextFrame = 0;
+    int m_sessions = 0;  // Resets so far
     bool m_attemptComplete = false;
     Image m_image{};
     Image m_lastImage{};

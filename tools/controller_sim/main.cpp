@@ -1,7 +1,10 @@
-// vornic-controller-sim: plays the display controller for the tool.
+// vornic-controller-sim: plays the display controller for the tool, or
+// several controllers at once.
 
 #include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <memory>
 #include <pthread.h>
 #include <string>
 #include <thread>
@@ -11,19 +14,50 @@
 #include "tools/controller_sim/sim_options.h"
 #include "tools/command_line.h"
 
+namespace {
+
+// A line of vornic-flash's targets file for each controller.
+bool WriteTargets(const std::string& path, const std::vector<std::unique_ptr<sim::ControllerSim>>& controllers,
+                  const std::vector<sim::Options>& options) {
+    std::ofstream out(path, std::ios::trunc);
+    for (std::size_t k = 0; k < controllers.size(); ++k) {
+        if (options[k].transport == sim::Transport::Tcp)
+            out << "tcp " << options[k].host << ":" << controllers[k]->Port();
+        else
+            out << "serial " << controllers[k]->SerialPath();
+        out << " sim-" << k + 1 << "\n";
+    }
+    return static_cast<bool>(out.flush());
+}
+
+sim::Summary Sum(const std::vector<sim::Summary>& each) {
+    sim::Summary total;
+    total.complete = true;
+    for (const auto& s : each) {
+        total.frames += s.frames;
+        total.bad += s.bad;
+        total.images += s.images;
+        total.complete = total.complete && s.complete;
+        total.sessions += s.sessions;
+    }
+    return total;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    sim::Options options;
+    std::vector<sim::Options> options;
     std::string error;
-    if (!sim::ParseOptions(args, &options, &error)) {
+    if (!sim::ParseControllers(args, &options, &error)) {
         std::fprintf(stderr, "vornic-controller-sim: %s\n(--help lists the options)\n", error.c_str());
         return 2;
     }
-    if (options.help) {
+    if (options.front().help) {
         std::fputs(sim::HelpText().c_str(), stdout);
         return 0;
     }
-    if (options.version) {
+    if (options.front().version) {
         std::printf("%s\n", tools::VersionLine("vornic-controller-sim").c_str());
         return 0;
     }
@@ -37,24 +71,44 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    sim::ControllerSim controller(options);
-    if (!controller.Start(&error)) {
-        std::fprintf(stderr, "vornic-controller-sim: %s\n", error.c_str());
+    std::vector<std::unique_ptr<sim::ControllerSim>> controllers;
+    for (const auto& o : options) {
+        controllers.push_back(std::make_unique<sim::ControllerSim>(o));
+        if (!controllers.back()->Start(&error)) {
+            std::fprintf(stderr, "vornic-controller-sim: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    const std::string& targetsPath = options.front().targetsPath;
+    if (!targetsPath.empty() && !WriteTargets(targetsPath, controllers, options)) {
+        std::fprintf(stderr, "vornic-controller-sim: cannot write %s\n", targetsPath.c_str());
         return 1;
     }
-    std::printf("%s\n", controller.Banner().c_str());
+    for (const auto& c : controllers) std::printf("%s\n", c->Banner().c_str());
     std::fflush(stdout);
 
     std::thread signalWaiter([&] {
         int signal = 0;
         sigwait(&signals, &signal);
-        controller.Stop();
+        for (const auto& c : controllers) c->Stop();
     });
-    const int code = controller.Run();
+    std::vector<int> codes(controllers.size(), 1);
+    std::vector<std::thread> runners;
+    for (std::size_t k = 1; k < controllers.size(); ++k)
+        runners.emplace_back([&, k] { codes[k] = controllers[k]->Run(); });
+    codes[0] = controllers[0]->Run();
+    for (auto& r : runners) r.join();
     pthread_kill(signalWaiter.native_handle(), SIGTERM);  // ends the waiter's sigwait
     signalWaiter.join();
 
-    std::printf("%s\n", controller.GetSummary().Line().c_str());
+    std::vector<sim::Summary> summaries;
+    for (const auto& c : controllers) summaries.push_back(c->GetSummary());
+    if (summaries.size() > 1)
+        for (std::size_t k = 0; k < summaries.size(); ++k)
+            std::printf("summary %zu: %s\n", k + 1, summaries[k].Line().substr(9).c_str());
+    std::printf("%s\n", Sum(summaries).Line().c_str());
     std::fflush(stdout);
-    return code;
+    for (const int code : codes)
+        if (code != 0) return code;
+    return 0;
 }

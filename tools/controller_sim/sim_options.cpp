@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <limits>
+#include <map>
 
 #include "tools/command_line.h"
 
@@ -101,12 +102,18 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
     numberOption("--fault-close", 0, kFrameCount - 1,
                  [&](int frame) { addFault(frame, Fault{FaultKind::Close, 0}, "--fault-close"); });
     tools::AddFlagOption(app, "--mute", [&] { o.mute = true; });
+    numberOption("--faulty-sessions", 1, std::numeric_limits<int>::max(),
+                 [&](int n) { o.session.faultySessions = n; });
 
     // Output and ending.
     tools::AddValueOption(app, "--image", [&](const std::string& text) { o.imagePath = text; });
     tools::AddFlagOption(app, "-v,--verbose", [&] { o.verbose = true; });
     tools::AddFlagOption(app, "--once", [&] { o.sessions = 1; });
     numberOption("--sessions", 1, std::numeric_limits<int>::max(), [&](int n) { o.sessions = n; });
+
+    // Several controllers.
+    numberOption("--count", 1, kMaxControllers, [&](int n) { o.count = n; });
+    tools::AddValueOption(app, "--write-targets", [&](const std::string& text) { o.targetsPath = text; });
 
     switch (tools::ParseCommandLine(app, args, error)) {
         case tools::ParseOutcome::UsageError:
@@ -128,6 +135,67 @@ bool ParseOptions(const std::vector<std::string>& args, Options* options, std::s
         o.replyLength = o.transport == Transport::Tcp ? kTcpReplyLength : kSerialReplyLength;
     o.session.replyLength = o.replyLength;
     *options = o;
+    return true;
+}
+
+bool ParseControllers(const std::vector<std::string>& args, std::vector<Options>* controllers, std::string* error) {
+    std::vector<std::string> common;
+    std::map<int, std::vector<std::string>> own;
+    std::vector<std::string>* into = &common;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--for") {
+            if (into != &common && (args[i].starts_with("--count") || args[i].starts_with("--write-targets"))) {
+                *error = args[i] + ": give it before the first --for";
+                return false;
+            }
+            into->push_back(args[i]);
+            continue;
+        }
+        const auto k = i + 1 < args.size() ? ParseNumber(args[i + 1], 1, kMaxControllers) : std::nullopt;
+        if (!k) {
+            *error = "--for: give the number of a controller, 1 to " + std::to_string(kMaxControllers);
+            return false;
+        }
+        into = &own[*k];
+        ++i;
+    }
+    Options base;
+    if (!ParseOptions(common, &base, error)) return false;
+    controllers->clear();
+    if (base.help || base.version) {
+        controllers->push_back(base);
+        return true;
+    }
+    if (base.count > 1 && base.transport == Transport::SerialDevice) {
+        *error = "--count: one --serial-device serves one controller";
+        return false;
+    }
+    if (!own.empty() && own.rbegin()->first > base.count) {
+        *error = "--for " + std::to_string(own.rbegin()->first) + ": there are " + std::to_string(base.count) +
+                 " controllers";
+        return false;
+    }
+    for (int k = 1; k <= base.count; ++k) {
+        Options o = base;
+        if (const auto group = own.find(k); group != own.end()) {
+            std::vector<std::string> mine = common;
+            mine.insert(mine.end(), group->second.begin(), group->second.end());
+            if (!ParseOptions(mine, &o, error)) {
+                *error = "--for " + std::to_string(k) + ": " + *error;
+                return false;
+            }
+        }
+        if (base.count > 1) {
+            if (o.port != 0 && o.port + base.count - 1 > 65535) {
+                *error = "--port " + std::to_string(o.port) + " leaves no room for " + std::to_string(base.count) +
+                         " consecutive ports";
+                return false;
+            }
+            if (o.port != 0) o.port = static_cast<std::uint16_t>(o.port + k - 1);
+            if (!o.imagePath.empty()) o.imagePath += "." + std::to_string(k);
+        }
+        controllers->push_back(o);
+    }
     return true;
 }
 
@@ -160,6 +228,8 @@ Faults, at frame N (0..511) of every image; a frame has at most one:
   --fault-close N      hang up at frame N (serial: the pseudo-terminal or
                        device is closed and the simulator ends)
   --mute               accept connections but neither read nor answer
+  --faulty-sessions N  the faults play in the first N sessions only, so that
+                       a tool that tries again succeeds
 
 Output:
   --image PATH         write each whole image (65536 bytes) to PATH, before
@@ -170,13 +240,24 @@ Ending:
   --once               end after the first session (same as --sessions 1)
   --sessions N         end after N sessions (TCP: connections; serial: spells
                        of traffic between hang-ups)
+
+Several controllers:
+  --count N            play N controllers at once (1..256): N listeners (on
+                       free ports with --port 0, else on consecutive ports)
+                       or N pseudo-terminals; one first line each. --image
+                       PATH becomes PATH.1, PATH.2, ...
+  --for K OPTIONS...   the options after it apply to controller K only (its
+                       own faults, delay...), up to the next --for
+  --write-targets FILE write a vornic-flash targets file naming each
+                       controller (sim-1, sim-2, ...)
   --help, -h           this text
   --version            the program's version
 
 SIGINT or SIGTERM also ends it. At the end it prints
   summary: frames=F bad=B images=I complete=yes|no sessions=S
-and exits 0 when the last image arrived whole and in order, 1 when not,
-2 on a usage error.
+(with several controllers, first one "summary K: ..." line for each, then
+their sum) and exits 0 when the last image arrived whole and in order (at
+every controller), 1 when not, 2 on a usage error.
 BYTE is a number (0x41, 65) or one printable non-digit character (A).
 )";
 }

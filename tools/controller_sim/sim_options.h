@@ -15,6 +15,7 @@ inline constexpr std::uint16_t kDefaultPort = 10001;  // the tool's default Port
 inline constexpr std::size_t kTcpReplyLength = 24;    // eight receives of up to 3 bytes
 inline constexpr std::size_t kSerialReplyLength = 8;  // the count the tool reads
 inline constexpr int kDefaultDripMs = 2;
+inline constexpr int kMaxControllers = 256;
 
 struct Options {
     Transport transport = Transport::Tcp;
@@ -28,6 +29,8 @@ struct Options {
     int dripMs = -1;  // -1: each reply in one write
     bool mute = false;
     int sessions = 0;  // 0: until stopped
+    int count = 1;     // controllers played at once
+    std::string targetsPath;  // where vornic-flash's targets file for them goes
     bool verbose = false;
     bool help = false;
     bool version = false;
@@ -36,6 +39,12 @@ struct Options {
 // Parses the arguments after the program name. False with a reason in
 // *error for a usage error; --help and --version are no error.
 bool ParseOptions(const std::vector<std::string>& args, Options* options, std::string* error);
+
+// The options of every controller of a --count run: those before the first
+// "--for K" apply to all, those after it to controller K (1-based) as well.
+// With several controllers, a fixed --port is the first of consecutive
+// ports, and --image PATH becomes PATH.K. --help and --version give one.
+bool ParseControllers(const std::vector<std::string>& args, std::vector<Options>* controllers, std::string* error);
 
 std::string HelpText();
 

@@ -1,0 +1,23 @@
+#include "platform/temp_folder.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace platform {
+
+std::string MakePrivateTempFolder(const std::string& prefix, std::string* error) {
+    std::error_code ec;
+    const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+    std::string pattern = ((ec ? std::filesystem::path("/tmp") : base) / (prefix + "XXXXXX")).string();
+    // mkdtemp creates the folder with mode 0700.
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        *error = pattern + ": " + std::strerror(errno);
+        return {};
+    }
+    return pattern;
+}
+
+}  // namespace platform

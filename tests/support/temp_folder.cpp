@@ -1,0 +1,89 @@
+#include "support/temp_folder.h"
+
+#include <stdlib.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <random>
+
+namespace support {
+
+namespace {
+
+std::string FolderPattern() {
+    std::string name = "vornic-test";
+    if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
+        name = std::string("vornic-") + info->test_suite_name() + "." + info->name();
+        std::replace(name.begin(), name.end(), '/', '_');  // parameterized names
+        name.resize(std::min<std::size_t>(name.size(), 120));
+    }
+    return (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
+}
+
+void GiveBackWriteBits(const std::filesystem::path& root) {
+    std::error_code ignored;
+    const auto add = std::filesystem::perm_options::add;
+    std::filesystem::permissions(root, std::filesystem::perms::owner_all, add, ignored);
+    for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, add, ignored);
+    }
+}
+
+}  // namespace
+
+TempFolder::TempFolder() {
+    std::string pattern = FolderPattern();
+    if (::mkdtemp(pattern.data()) != nullptr)
+        m_dir = pattern;
+    else
+        ADD_FAILURE() << "could not make a temporary folder " << pattern;
+}
+
+TempFolder::~TempFolder() {
+    if (m_dir.empty()) return;
+    std::error_code ec;
+    std::filesystem::remove_all(m_dir, ec);
+    if (!ec) return;
+    GiveBackWriteBits(m_dir);
+    std::filesystem::remove_all(m_dir, ec);
+}
+
+std::set<std::string> TempFolder::Names() const {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::string WriteBytes(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+Bytes RandomBytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    Bytes bytes(size);
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(generator());
+    return bytes;
+}
+
+}  // namespace support

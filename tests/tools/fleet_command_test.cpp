@@ -1,0 +1,334 @@
+// vornic-flash with several targets: each in a process of its own against the
+// simulator over loopback or a pseudo-terminal, with its own message, the
+// report, retries, --jobs and Ctrl-C.
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+#include "support/loopback.h"
+#include "support/simulator_thread.h"
+#include "tests/tools/flash_test_support.h"
+#include "tools/flash_options.h"
+#include "tools/sha256.h"
+
+using support::Subprocess;
+using namespace flash_test;
+using Json = nlohmann::json;
+
+namespace {
+
+std::string Endpoint(const support::SimulatorThread& sim) { return "127.0.0.1:" + std::to_string(sim.Port()); }
+
+std::string Sha256(const std::string& bytes) {
+    return tools::Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+// The report's attempts by target, in the order they were written.
+std::map<std::string, std::vector<Json>> ReportByTarget(const std::string& path, std::size_t* lines) {
+    std::map<std::string, std::vector<Json>> byTarget;
+    std::istringstream in(ReadFile(path));
+    *lines = 0;
+    for (std::string line; std::getline(in, line); ++*lines) {
+        const Json json = Json::parse(line);
+        byTarget[json["target"]].push_back(json);
+    }
+    return byTarget;
+}
+
+// One attempt as the report holds it, against what the run was given.
+void ExpectAttempt(const Json& a, int number, bool ok, int frames, const std::string& message,
+                   const std::string& sent) {
+    SCOPED_TRACE(a.dump());
+    EXPECT_EQ(a["attempt"], number);
+    EXPECT_EQ(a["ok"], ok);
+    EXPECT_EQ(a["frames_acknowledged"], frames);
+    EXPECT_EQ(a["message"], message);
+    EXPECT_EQ(a["image_bytes"], 65536);
+    EXPECT_EQ(a["image_sha256"], Sha256(sent));
+    EXPECT_EQ(a["version"], VORNIC_VERSION);
+    EXPECT_LE(a["start"].get<std::string>(), a["end"].get<std::string>());
+    EXPECT_GE(a["seconds"].get<double>(), 0.0);
+}
+
+// The most download processes alive at once, as the plain lines tell it: a
+// process is started before its "connecting" line and reaped before its
+// target's next "ok" or "failed" line.
+std::size_t MostAlive(const std::string& output) {
+    std::set<std::string> alive;
+    std::size_t most = 0;
+    std::istringstream in(output);
+    for (std::string line; std::getline(in, line);) {
+        const std::size_t colon = line.find(": ");
+        if (colon == std::string::npos) continue;
+        const std::string label = line.substr(0, colon), event = line.substr(colon + 2);
+        if (event.starts_with("connecting")) alive.insert(label);
+        if (event == "ok" || event.starts_with("failed")) alive.erase(label);
+        most = std::max(most, alive.size());
+    }
+    return most;
+}
+
+// The child of `parent` whose command line names `text`; 0 when none does.
+pid_t ChildNaming(pid_t parent, const std::string& text) {
+    std::istringstream children(ReadFile("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
+                                         "/children"));
+    for (pid_t child; children >> child;) {
+        std::string command = ReadFile("/proc/" + std::to_string(child) + "/cmdline");
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        if (command.find(" " + text + " ") != std::string::npos) return child;
+    }
+    return 0;
+}
+
+// Reads the plain lines until every one of `targets` is sending.
+bool WaitUntilSending(Subprocess& flash, const std::vector<std::string>& targets) {
+    std::set<std::string> sending;
+    for (std::optional<std::string> line; sending.size() < targets.size() && (line = flash.ReadLine(kRunMs));)
+        if (line->ends_with(": sending")) sending.insert(*line);
+    return sending.size() == targets.size();
+}
+
+bool EndsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+TEST(FleetCommand, EachFailingTargetEndsWithItsOwnMessageAndTheSoundOnesReceiveTheSameImage) {
+    TempFolder folder;
+    const std::string image = WriteImage(folder.Path("fw.bin"), 70000);
+    const std::string sent = ReadFile(image).substr(0, 65536);
+    support::SimulatorThread sound1, sound2;
+    support::SimulatorThread refusal({"--fault-reply", "0x02@3"}), silent({"--fault-silent", "3"}),
+        hangUp({"--fault-close", "3"});
+    loopback::RefusingPort nobody;
+    const std::string refused = "127.0.0.1:" + std::to_string(nobody.Port());
+    const std::string targets = folder.Path("targets");
+    WriteFile(targets, "# one stage\n\ntcp " + Endpoint(sound1) + " sound-1\n  tcp " + Endpoint(refusal) +
+                           "  reply refused \r\ntcp " + Endpoint(silent) + " silent\ntcp " + Endpoint(sound2) +
+                           "\ntcp " + Endpoint(hangUp) + " hang-up\n");
+    std::filesystem::create_directory(folder.Path("tmp"));
+
+    Subprocess flash({"/usr/bin/env", "TMPDIR=" + folder.Path("tmp"), VORNIC_FLASH_PATH, "--targets", targets,
+                      "--tcp", refused, "--jobs", "4", "--receive-timeout", "2000", "--report",
+                      folder.Path("report.jsonl"), image});
+    EXPECT_EQ(flash.Wait(kRunMs), 1) << flash.Stderr();
+    EXPECT_TRUE(EndsWith(flash.Stdout(), "6 targets: 2 ok, 4 failed\n"
+                                         "  " + Endpoint(refusal) + " (reply refused): echo char error!\n"
+                                         "  " + Endpoint(silent) + " (silent): nothing readed!\n"
+                                         "  " + Endpoint(hangUp) + " (hang-up): nothing readed!\n"
+                                         "  " + refused + ": Communication initialization error!\n"))
+        << flash.Stdout();
+    EXPECT_NE(flash.Stdout().find("sound-1: sending\n"), std::string::npos);
+    EXPECT_NE(flash.Stdout().find(Endpoint(sound2) + ": ok\n"), std::string::npos);
+    EXPECT_EQ(MostAlive(flash.Stdout()), 4u) << flash.Stdout();
+    EXPECT_TRUE(std::filesystem::is_empty(folder.Path("tmp"))) << "the private copies are removed";
+
+    // Every controller holds what the report says it acknowledged: the sound
+    // ones the whole image, the faulty ones the frames before their fault.
+    std::size_t lines = 0;
+    auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
+    EXPECT_EQ(lines, 6u);
+    for (support::SimulatorThread* sim : {&sound1, &sound2}) {
+        EXPECT_EQ(sim->SummaryAfter(1).frames, 512);
+        EXPECT_EQ(sim->LastImage().value_or(sim::Image{}), *reinterpret_cast<const sim::Image*>(sent.data()));
+        ExpectAttempt(report[Endpoint(*sim)].at(0), 1, true, 512, "Download firmware successfully!", sent);
+    }
+    for (const auto& [sim, message] : std::vector<std::pair<support::SimulatorThread*, std::string>>{
+             {&refusal, "echo char error!"}, {&silent, "nothing readed!"}, {&hangUp, "nothing readed!"}}) {
+        ASSERT_EQ(report[Endpoint(*sim)].size(), 1u);
+        ExpectAttempt(report[Endpoint(*sim)][0], 1, false, sim->SummaryAfter(1).frames - 1, message, sent);
+    }
+    ExpectAttempt(report[refused].at(0), 1, false, 0, "Communication initialization error!", sent);
+    EXPECT_EQ(report[Endpoint(sound1)][0]["name"], "sound-1");
+    EXPECT_EQ(report[Endpoint(refusal)][0]["name"], "reply refused");
+    EXPECT_TRUE(report[refused][0]["name"].is_null());
+}
+
+TEST(FleetCommand, ALinkFailureIsTriedAgainAfterItsWaveAndAReplyRefusalIsNot) {
+    TempFolder folder;
+    const std::string image = WriteImage(folder.Path("fw.bin"), 65536);
+    const std::string targets = folder.Path("targets");
+    // Controller 1 hangs up at frame 2 of its first session only.
+    Subprocess sim(Sim({"--count", "2", "--image", folder.Path("got.bin"), "--write-targets", targets, "--for", "1",
+                        "--fault-close", "2", "--faulty-sessions", "1", "--for", "2", "--fault-reply", "0x02@1"}));
+    const std::string first = StartSimulator(sim), second = StartSimulator(sim);
+    ASSERT_FALSE(second.empty());
+    EXPECT_EQ(ReadFile(targets), "tcp " + first + " sim-1\ntcp " + second + " sim-2\n");
+
+    Subprocess flash(Flash({"--targets", targets, "--retries", "2", "--report", folder.Path("report.jsonl"), image}));
+    EXPECT_EQ(flash.Wait(kRunMs), 1) << flash.Stderr();
+    const std::string& out = flash.Stdout();
+    EXPECT_TRUE(EndsWith(out, "2 targets: 1 ok, 1 failed\n  " + second + " (sim-2): echo char error!\n")) << out;
+    EXPECT_NE(out.find("sim-1: failed: nothing readed! (will try again)\n"), std::string::npos) << out;
+    EXPECT_LT(out.find("sim-2: connecting\n"), out.find("sim-1: connecting (attempt 2)\n")) << out;
+
+    std::size_t lines = 0;
+    auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
+    EXPECT_EQ(lines, 3u);
+    ASSERT_EQ(report[first].size(), 2u);
+    ExpectAttempt(report[first][0], 1, false, 2, "nothing readed!", ReadFile(image));
+    ExpectAttempt(report[first][1], 2, true, 512, "Download firmware successfully!", ReadFile(image));
+    ASSERT_EQ(report[second].size(), 1u);
+    ExpectAttempt(report[second][0], 1, false, 1, "echo char error!", ReadFile(image));
+
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(kStartMs), 1) << "controller 2 holds no whole image";
+    EXPECT_NE(sim.Stdout().find("summary 1: frames=515 bad=0 images=1 complete=yes sessions=2\n"
+                                "summary 2: frames=2 bad=0 images=0 complete=no sessions=1\n"
+                                "summary: frames=517 bad=0 images=1 complete=no sessions=3\n"),
+              std::string::npos)
+        << sim.Stdout();
+    EXPECT_EQ(ReadFile(folder.Path("got.bin.1")), ReadFile(image));
+}
+
+TEST(FleetCommand, InterruptBreaksEveryRunningTargetAndTheReportIsStillWritten) {
+    TempFolder folder;
+    const std::string image = WriteImage(folder.Path("fw.bin"), 65536);
+    support::SimulatorThread a({"--delay-ms", "20"}), b({"--serial", "--delay-ms", "20"}), waiting;
+    Subprocess flash(Flash({"--tcp", Endpoint(a), "--serial", b.SerialPath(), "--tcp", Endpoint(waiting), "--jobs",
+                            "2", "--report", folder.Path("report.jsonl"), image}));
+    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), b.SerialPath()})) << flash.Stdout() << flash.Stderr();
+
+    flash.Signal(SIGINT);
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_TRUE(EndsWith(flash.Stdout(), "3 targets: 0 ok, 3 failed\n"
+                                         "  " + Endpoint(a) + ": Download firmware erroe!\n"
+                                         "  " + b.SerialPath() + ": Download firmware erroe!\n"
+                                         "  " + Endpoint(waiting) + ": not started: the run was broken off\n"))
+        << flash.Stdout();
+    EXPECT_NE(flash.Stderr().find("stopping every download after the frame in flight"), std::string::npos);
+
+    // Each run stopped right after a frame went out: the controller got that
+    // frame, the tool never read its reply.
+    std::size_t lines = 0;
+    auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
+    EXPECT_EQ(lines, 2u);
+    for (const auto& [sim, target] : std::vector<std::pair<support::SimulatorThread*, std::string>>{
+             {&a, Endpoint(a)}, {&b, b.SerialPath()}}) {
+        const int frames = sim->SummaryAfter(1).frames;
+        EXPECT_GT(frames, 1);
+        ExpectAttempt(report[target].at(0), 1, false, frames - 1, "Download firmware erroe!", ReadFile(image));
+    }
+    EXPECT_EQ(waiting.Summary().sessions, 0);
+}
+
+TEST(FleetCommand, ATargetWhoseProcessDiesLeavesTheOthersToFinish) {
+    TempFolder folder;
+    support::SimulatorThread doomed({"--delay-ms", "20"}), sound;
+    Subprocess flash(Flash({"--tcp", Endpoint(doomed), "--tcp", Endpoint(sound), "--report",
+                            folder.Path("report.jsonl"), WriteImage(folder.Path("fw.bin"), 65536)}));
+    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(doomed), Endpoint(sound)})) << flash.Stdout();
+    const pid_t child = ChildNaming(flash.Id(), Endpoint(doomed));
+    ASSERT_NE(child, 0);
+    ::kill(child, SIGKILL);
+
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_TRUE(EndsWith(flash.Stdout(), "2 targets: 1 ok, 1 failed\n  " + Endpoint(doomed) +
+                                             ": the download process ended without a result (signal 9)\n"))
+        << flash.Stdout();
+    EXPECT_EQ(sound.SummaryAfter(1).images, 1);
+    std::size_t lines = 0;
+    EXPECT_EQ(ReportByTarget(folder.Path("report.jsonl"), &lines)[Endpoint(doomed)].at(0)["ok"], false);
+}
+
+// A fleet killed outright leaves no download running unwatched: each child
+// breaks its run off as a Ctrl-C would. A whole image would take 30 s here.
+TEST(FleetCommand, AKilledFleetBreaksItsDownloadsOffToo) {
+    TempFolder folder;
+    support::SimulatorThread a({"--delay-ms", "50"}), b({"--delay-ms", "50"});
+    Subprocess flash(Flash({"--tcp", Endpoint(a), "--tcp", Endpoint(b), WriteImage(folder.Path("fw.bin"), 65536)}));
+    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), Endpoint(b)})) << flash.Stdout();
+    flash.Signal(SIGKILL);
+    EXPECT_EQ(flash.Wait(kRunMs), std::nullopt);
+    for (support::SimulatorThread* sim : {&a, &b}) {
+        EXPECT_TRUE(sim->WaitForSessions(1, std::chrono::seconds(20))) << "the download went on";
+        EXPECT_EQ(sim->Summary().images, 0);
+    }
+}
+
+TEST(FleetCommand, AShortImageEndsEveryTargetWithTheSameMessageWithoutConnecting) {
+    TempFolder folder;
+    support::SimulatorThread a, b;
+    Subprocess flash(Flash({"--tcp", Endpoint(a), "--tcp", Endpoint(b), "--report", folder.Path("report.jsonl"),
+                            WriteImage(folder.Path("short.bin"), 65535)}));
+    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_TRUE(EndsWith(flash.Stdout(), "2 targets: 0 ok, 2 failed\n"
+                                         "  " + Endpoint(a) + ": Read firmware error,please check!\n"
+                                         "  " + Endpoint(b) + ": Read firmware error,please check!\n"))
+        << flash.Stdout();
+    std::size_t lines = 0;
+    auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
+    EXPECT_EQ(lines, 2u);
+    EXPECT_TRUE(report[Endpoint(a)].at(0)["image_sha256"].is_null());
+    EXPECT_EQ(report[Endpoint(b)].at(0)["frames_acknowledged"], 0);
+    EXPECT_EQ(a.Summary().sessions + b.Summary().sessions, 0) << "nobody was connected to";
+
+    Subprocess unwritable(Flash({"--tcp", Endpoint(a), "--tcp", Endpoint(b), "--report",
+                                 folder.Path("no-such-folder/report.jsonl"), folder.Path("short.bin")}));
+    EXPECT_EQ(unwritable.Wait(kRunMs), 2);
+    EXPECT_NE(unwritable.Stderr().find("cannot write the report"), std::string::npos) << unwritable.Stderr();
+}
+
+TEST(FlashOptions, TargetsFileLinesBecomeTargetsInOrderAndABadLineIsNamedByItsNumber) {
+    TempFolder folder;
+    const std::string good = folder.Path("good");
+    WriteFile(good, "# site A\n\ntcp 127.0.0.1:10001 stage left\r\n  serial COM5\nserial /dev/pts/9 west\t\n");
+    const flash::FlashCommandLine line = flash::ParseFlashOptions({"--tcp", "127.0.0.1:9", "--targets", good, "fw.bin"});
+    ASSERT_EQ(line.outcome, tools::ParseOutcome::Run) << line.error;
+    EXPECT_TRUE(line.options.fleet);
+    const auto& t = line.options.targets;
+    ASSERT_EQ(t.size(), 4u);
+    EXPECT_EQ(t[0].text, "127.0.0.1:9");
+    EXPECT_EQ(t[0].name, "");
+    EXPECT_TRUE(t[1].tcp);
+    EXPECT_EQ(t[1].port, 10001);
+    EXPECT_EQ(t[1].name, "stage left");
+    EXPECT_FALSE(t[2].tcp);
+    EXPECT_EQ(t[2].port, 5);
+    EXPECT_EQ(t[2].text, "COM5");
+    EXPECT_EQ(t[3].devicePath, "/dev/pts/9");
+    EXPECT_EQ(t[3].name, "west");
+
+    for (const auto& [text, where] : std::vector<std::pair<std::string, std::string>>{
+             {"tcp 127.0.0.1:1\nudp 127.0.0.1:2\n", ":2: 'udp 127.0.0.1:2' is not"},
+             {"\n# no port\ntcp 127.0.0.1\n", ":3: '127.0.0.1' is not HOST:PORT"},
+             {"serial COM21 far", ":1: 'COM21' is neither"},
+             {"tcp\n", ":1: '' is not HOST:PORT"}}) {
+        const std::string bad = folder.Path("bad");
+        WriteFile(bad, text);
+        const flash::FlashCommandLine refused = flash::ParseFlashOptions({"--targets", bad, "fw.bin"});
+        EXPECT_EQ(refused.outcome, tools::ParseOutcome::UsageError) << text;
+        EXPECT_NE(refused.error.find("--targets"), std::string::npos) << refused.error;
+        EXPECT_NE(refused.error.find(bad + where), std::string::npos) << refused.error;
+    }
+}
+
+TEST(FlashOptions, TheSameControllerNamedTwiceIsAUsageError) {
+    TempFolder folder;
+    WriteFile(folder.Path("ttyFake"), "");
+    std::filesystem::create_symlink(folder.Path("ttyFake"), folder.Path("ttyLink"));
+    WriteFile(folder.Path("targets"), "tcp 127.0.0.1:10001 again\n");
+    for (const auto& [args, twice] : std::vector<std::pair<std::vector<std::string>, bool>>{
+             {{"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10002"}, false},
+             {{"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.2:10001"}, false},
+             {{"--serial", "COM1", "--serial", "COM2"}, false},
+             {{"--tcp", "127.0.0.1:10001", "--targets", folder.Path("targets")}, true},
+             {{"--serial", "COM1", "--serial", "/dev/ttyS0"}, true},
+             {{"--serial", folder.Path("ttyFake"), "--serial", folder.Path("ttyLink")}, true}}) {
+        std::vector<std::string> full = args;
+        full.push_back("fw.bin");
+        const flash::FlashCommandLine line = flash::ParseFlashOptions(full);
+        EXPECT_EQ(line.outcome, twice ? tools::ParseOutcome::UsageError : tools::ParseOutcome::Run) << args[3];
+        EXPECT_EQ(line.error.find("is named twice") != std::string::npos, twice) << line.error;
+    }
+}

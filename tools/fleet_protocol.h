@@ -1,0 +1,31 @@
+#pragma once
+// The lines through which a fleet's child process tells its parent how its
+// download goes: "progress P" as the percent changes, and one closing
+// "end ok|failed FRAMES MESSAGE" with the message's odd bytes escaped, since
+// a reply byte inserted into a message may be a line end.
+
+#include <string>
+#include <string_view>
+
+namespace flash {
+
+std::string ProgressLine(int percent);
+std::string EndLine(bool ok, int frames, const std::string& message);
+
+struct ChildLine {
+    enum class Kind { Progress, End, Unknown };
+    Kind kind = Kind::Unknown;
+    int percent = 0;
+    bool ok = false;
+    int frames = 0;
+    std::string message;
+};
+
+ChildLine ParseChildLine(std::string_view line);
+
+// The frames the controller accepted in a run that reported the progress of
+// `frameReports` frames (each once it was sent, before its reply) and ended
+// with `message`: a run that failed on a reply did not get that frame's.
+int FramesAcknowledged(int frameReports, bool ok, const std::string& message);
+
+}  // namespace flash
