@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <limits>
 
+#include "comm/com_port_name.h"
 #include "comm/my_exception.h"
-#include "platform/com_port_names.h"
 #include "platform/system_error.h"
 #include "platform/thread.h"
 
@@ -95,7 +95,7 @@ bool CSerialPort::Open(std::uint16_t port, std::int32_t baud, char parity, std::
     m_nPort = port;
     m_nBaud = baud;
 
-    const std::string device = platform::ResolveComDevice(platform::ComDeviceName(m_nPort));
+    const std::string device = comm::ResolveComDevice(comm::ComDeviceName(m_nPort));
     m_hComm = platform::OpenComDevice(device);
     if (!IsOpen()) {
         m_hComm = platform::kInvalidComHandle;
@@ -241,100 +241,142 @@ std::int32_t CSerialPort::ReadPort(std::uint8_t* buffer, std::uint16_t count) {
     return static_cast<std::int32_t>(request.nReceived);
 }
 
-int CSerialPort::ReaderThread(ReadRequest* request) {
-    CSerialPort* port = request->pPort;
-    platform::Event& interrupt = *port->m_hInterruptEvent;
-    platform::Event& exitEvent = *port->m_hExitEvent;
+// One read on the reader thread. Its story: claim the process's one read
+// record, a first look for the interrupt, then slices until the buffer is
+// full, the interrupt comes or the device fails. A slice starts the wait for
+// a character, waits for it or for the interrupt (a device that is ready as
+// the interrupt comes wins, and the interrupt is given back for the next
+// look), reads what is queued, and ends with another look for the interrupt.
+class CSerialPort::Reader {
+public:
+    explicit Reader(ReadRequest& request)
+        : m_request(request),
+          m_port(*request.pPort),
+          m_interrupt(*m_port.m_hInterruptEvent),
+          m_exitEvent(*m_port.m_hExitEvent),
+          m_hComm(m_port.m_hComm) {}
 
-    exitEvent.Reset();
-    if (!port->IsOpen()) {
-        port->LastErrorText = "Invalid com handle";
-        exitEvent.Set();
-        return -1;
+    int Run() {
+        if (!Claim()) return -1;
+        if (!g_ovRead.hEvent->IsValid()) return Fail(kReadEventFailed);
+        if (InterruptCame()) return End(0);
+        for (;;) {
+            switch (Slice()) {
+                case SliceEnd::Again: break;
+                case SliceEnd::Done: return End(0);
+                case SliceEnd::Failed: return End(-1);
+            }
+            if (InterruptCame()) return End(0);
+        }
     }
-    if (request->nWanted == 0) {
-        exitEvent.Set();
-        return -1;
-    }
-    if (g_readInProgress.exchange(1, std::memory_order_acquire) != 0) {
-        port->LastErrorText = kReadBusy;
-        exitEvent.Set();
-        return -1;
-    }
-    g_ovRead.hEvent = std::make_unique<platform::Event>(platform::ResetMode::Manual, false);
 
-    // Every way out from here: the read event goes, the record is given back,
-    // and the exit event is the reader's last touch of the port.
-    auto end = [&](int result) {
-        g_ovRead.hEvent.reset();
-        g_readInProgress.store(0, std::memory_order_release);
-        exitEvent.Set();
-        return result;
-    };
-    auto fail = [&](const char* text) {
-        port->LastErrorText = text;
-        return end(-1);
-    };
-    if (!g_ovRead.hEvent->IsValid()) return fail(kReadEventFailed);
-    platform::Event& readEvent = *g_ovRead.hEvent;
-    const platform::ComHandle h = port->m_hComm;
-    auto interrupted = [&] { return interrupt.Wait(kInterruptLookMs); };
+private:
+    enum class SliceEnd : std::uint8_t { Again, Done, Failed };  // Failed: the text is set
 
-    std::uint32_t mask = 0;
-    std::uint32_t inQueue = 0;
-    if (interrupted()) return end(0);
-    for (;;) {
+    // A read that cannot start ends at once, with the exit event.
+    bool Claim() {
+        m_exitEvent.Reset();
+        if (!m_port.IsOpen()) {
+            m_port.LastErrorText = "Invalid com handle";
+            m_exitEvent.Set();
+            return false;
+        }
+        if (m_request.nWanted == 0) {
+            m_exitEvent.Set();
+            return false;
+        }
+        if (g_readInProgress.exchange(1, std::memory_order_acquire) != 0) {
+            m_port.LastErrorText = kReadBusy;
+            m_exitEvent.Set();
+            return false;
+        }
+        g_ovRead.hEvent = std::make_unique<platform::Event>(platform::ResetMode::Manual, false);
+        return true;
+    }
+
+    bool InterruptCame() { return m_interrupt.Wait(kInterruptLookMs); }
+
+    SliceEnd Slice() {
+        platform::Event& readEvent = *g_ovRead.hEvent;
         bool hungUp = false;
         bool watchDevice = true;
-        bool waitForEvent = true;
-        switch (platform::StartCommEventWait(h, readEvent, &hungUp)) {
+        switch (platform::StartCommEventWait(m_hComm, readEvent, &hungUp)) {
             case platform::CommWaitStart::Completed:
-                platform::BytesWaiting(h, &inQueue);
-                if (inQueue == 0 && !hungUp) {
-                    if (interrupted()) return end(0);
-                    waitForEvent = false;
+                if (QueuedCount() == 0 && !hungUp) {
+                    // Ready with nothing queued: no wait this time, only the looks.
+                    return InterruptCame() ? SliceEnd::Done : SliceEnd::Again;
                 }
                 break;
             case platform::CommWaitStart::Pending:
                 break;
             case platform::CommWaitStart::InvalidParameter:
-                port->LastErrorText = kInvalidParameterWait;
+                m_port.LastErrorText = kInvalidParameterWait;
                 watchDevice = false;
                 break;
             case platform::CommWaitStart::Failed:
-                port->LastErrorText = kOtherWaitError;
+                m_port.LastErrorText = kOtherWaitError;
                 watchDevice = false;
                 break;
         }
 
-        if (waitForEvent) {
-            const int which =
-                platform::WaitCommEventOrInterrupt(h, watchDevice, readEvent, interrupt, &hungUp);
-            if (which == 1) return end(0);
-            if (which == 0) {
-                mask = port->m_dwCommMask;
-                if (mask & EV_RXCHAR) {
-                    platform::BytesWaiting(h, &inQueue);
-                    while (inQueue != 0) {
-                        std::uint8_t byte = 0;
-                        const platform::ByteRead got = platform::ReadOneByte(h, &byte);
-                        if (got == platform::ByteRead::Failed)
-                            return fail(IsNT() ? kReadWaitFailed : kReadFailed);
-                        if (got == platform::ByteRead::NoByte) break;
-                        request->pBuffer[request->nReceived++] = byte;
-                        if (request->nReceived == request->nWanted) break;
-                        platform::BytesWaiting(h, &inQueue);
-                    }
-                }
-                // A device that has gone ends the read at once, with what came
-                // before; waiting on it would only see the hang-up again.
-                if (hungUp && request->nReceived != request->nWanted) return fail(kReadWaitFailed);
+        const int which =
+            platform::WaitCommEventOrInterrupt(m_hComm, watchDevice, readEvent, m_interrupt, &hungUp);
+        if (which == 1) return SliceEnd::Done;
+        if (which == 0) {
+            if ((m_port.m_dwCommMask & EV_RXCHAR) && !TakeQueued()) return SliceEnd::Failed;
+            // A device that has gone ends the read at once, with what came
+            // before; waiting on it would only see the hang-up again.
+            if (hungUp && !Full()) {
+                m_port.LastErrorText = kReadWaitFailed;
+                return SliceEnd::Failed;
             }
-            if (request->nReceived == request->nWanted) return end(0);
         }
-
-        mask = 0;
-        inQueue = 0;
-        if (interrupted()) return end(0);
+        return Full() ? SliceEnd::Done : SliceEnd::Again;
     }
-}
+
+    // Byte by byte until the queue is empty or the buffer full.
+    bool TakeQueued() {
+        for (std::uint32_t inQueue = QueuedCount(); inQueue != 0; inQueue = QueuedCount()) {
+            std::uint8_t byte = 0;
+            const platform::ByteRead got = platform::ReadOneByte(m_hComm, &byte);
+            if (got == platform::ByteRead::Failed) {
+                m_port.LastErrorText = IsNT() ? kReadWaitFailed : kReadFailed;
+                return false;
+            }
+            if (got == platform::ByteRead::NoByte) break;
+            m_request.pBuffer[m_request.nReceived++] = byte;
+            if (Full()) break;
+        }
+        return true;
+    }
+
+    std::uint32_t QueuedCount() const {
+        std::uint32_t inQueue = 0;
+        platform::BytesWaiting(m_hComm, &inQueue);
+        return inQueue;
+    }
+
+    bool Full() const { return m_request.nReceived == m_request.nWanted; }
+
+    int Fail(const char* text) {
+        m_port.LastErrorText = text;
+        return End(-1);
+    }
+
+    // Every way out of a claimed read: the read event goes, the record is
+    // given back, and the exit event is the reader's last touch of the port.
+    int End(int result) {
+        g_ovRead.hEvent.reset();
+        g_readInProgress.store(0, std::memory_order_release);
+        m_exitEvent.Set();
+        return result;
+    }
+
+    ReadRequest& m_request;
+    CSerialPort& m_port;
+    platform::Event& m_interrupt;
+    platform::Event& m_exitEvent;
+    const platform::ComHandle m_hComm;
+};
+
+int CSerialPort::ReaderThread(ReadRequest* request) { return Reader(*request).Run(); }

@@ -48,6 +48,7 @@ private:
         std::unique_ptr<platform::Event> hEvent;
     };
 
+    class Reader;
     static int ReaderThread(ReadRequest* request);
     static bool IsNT();
     static void SystemErrorText(std::string& text);

@@ -1,6 +1,7 @@
 #include "platform/file_error.h"
 
-#include <cerrno>
+// The texts make no OS call, yet they live here: the download and the
+// settings both show them, and platform/ is the one layer both reach.
 
 namespace platform {
 
@@ -40,39 +41,6 @@ std::string CutUtf8(std::string text, std::size_t limit) {
 }
 
 }  // namespace
-
-FileErrorCause FileErrorCauseFromErrno(int err) {
-    switch (err) {
-    case 0: return FileErrorCause::None;
-    case ENOENT: return FileErrorCause::FileNotFound;
-    case ENOTDIR:
-    case ENAMETOOLONG:
-    case ELOOP:
-    case EINVAL:
-    case EFAULT: return FileErrorCause::BadPath;
-    case EMFILE:
-    case ENFILE: return FileErrorCause::TooManyOpenFiles;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-    case ETXTBSY: return FileErrorCause::AccessDenied;
-    case EBADF: return FileErrorCause::InvalidFile;
-    case EMLINK: return FileErrorCause::DirectoryFull;
-    case ESPIPE: return FileErrorCause::BadSeek;
-    case EIO:
-    case ENXIO:
-    case ENODEV: return FileErrorCause::HardIO;
-    case EWOULDBLOCK: return FileErrorCause::SharingViolation;
-    case ENOLCK:
-    case EDEADLK: return FileErrorCause::LockViolation;
-    case ENOSPC:
-    case EDQUOT: return FileErrorCause::DiskFull;
-    case EFBIG:
-    case EOVERFLOW: return FileErrorCause::EndOfFile;
-    default: return FileErrorCause::Generic;
-    }
-}
 
 std::string FileErrorText(FileErrorCause cause, const std::string& path) {
     const std::string name = path.empty() ? std::string("an unnamed file") : path;

@@ -1,6 +1,7 @@
 #pragma once
 // File-error causes and their texts: what the user sees when a file cannot be
-// opened or created. errno becomes a cause in exactly one place.
+// opened or created. The system's error code becomes a cause in exactly one
+// place, the OS's file_error_*.cpp; the texts are the same on every OS.
 
 #include <string>
 
@@ -26,6 +27,7 @@ enum class FileErrorCause {
 
 inline constexpr std::size_t kMaxFileErrorText = 1023;
 
+// The cause of the system error `err` (errno here).
 FileErrorCause FileErrorCauseFromErrno(int err);
 
 // The text of `cause` with %1 replaced by `path` ("an unnamed file" when the

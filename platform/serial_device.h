@@ -14,6 +14,10 @@
 
 namespace platform {
 
+// The OS's device for COM `port` when no override names one: /dev/ttyS<n-1>
+// here (COM1 is /dev/ttyS0).
+std::string DefaultComDevicePath(std::uint16_t port);
+
 // A device descriptor. Descriptor 0 is a real descriptor, so "closed" needs a
 // value of its own besides "could not be opened".
 using ComHandle = int;

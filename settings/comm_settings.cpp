@@ -1,15 +1,22 @@
 #include "settings/comm_settings.h"
 
+#include <charconv>
 #include <string_view>
 #include <vector>
 
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/file_error.h"
 #include "platform/module_path.h"
-#include "platform/profile.h"
+#include "platform/text_file.h"
 #include "platform/user_folders.h"
+#include "settings/profile_file.h"
 
 namespace {
+
+using settings::GetProfileSection;
+using settings::ProfileEntry;
+using settings::ProfileInt;
+using settings::WriteProfileStrings;
 
 constexpr char kSection[] = "Set";
 constexpr char kPortsSection[] = "Ports";
@@ -39,10 +46,10 @@ void Report(FileErrorReporter* reporter, platform::FileErrorCause cause, const s
 void Load(CommSettings& settings, const std::string& path) {
     // An unreadable file reads as empty: every key then gets its default.
     std::string text;
-    platform::ReadProfileText(path, &text, nullptr);
+    platform::ReadFileText(path, &text, nullptr);
     const CommSettings defaults;
     auto read = [&](const char* key, std::uint32_t defaultValue) {
-        return platform::ProfileInt(text, kSection, key, defaultValue);
+        return ProfileInt(text, kSection, key, defaultValue);
     };
     settings.com = static_cast<std::int32_t>(read("com", static_cast<std::uint32_t>(defaults.com)));
     settings.IPAddr = read("IPAddr", defaults.IPAddr);
@@ -57,7 +64,7 @@ void Load(CommSettings& settings, const std::string& path) {
 bool Save(const CommSettings& settings, const std::string& path, FileErrorReporter* reporter) {
     // Signed, as the file has always held them: 192.168.0.120 is -1062731656
     // and port 40000 is -25536; the reader takes both back to the same bits.
-    const std::vector<platform::ProfileEntry> entries = {
+    const std::vector<ProfileEntry> entries = {
         {"com", std::to_string(settings.com)},
         {"IPAddr", std::to_string(static_cast<std::int32_t>(settings.IPAddr))},
         {"PortNo", std::to_string(settings.PortNo)},
@@ -65,7 +72,7 @@ bool Save(const CommSettings& settings, const std::string& path, FileErrorReport
         {"tcpReadTimeO", std::to_string(settings.tcpReadTimeO)},
     };
     platform::FileErrorCause cause = platform::FileErrorCause::None;
-    if (platform::WriteProfileStrings(kSection, entries, path, &cause)) return true;
+    if (WriteProfileStrings(kSection, entries, path, &cause)) return true;
     Report(reporter, cause, path);
     return false;
 }
@@ -77,12 +84,10 @@ std::uint16_t PortsKeyNumber(std::string_view key) {
         if ((key[static_cast<std::size_t>(i)] | 0x20) != "com"[i]) return 0;
     }
     if (key[3] == '0') return 0;
-    unsigned number = 0;
-    for (std::size_t i = 3; i < key.size(); ++i) {
-        if (key[i] < '0' || key[i] > '9') return 0;
-        number = number * 10 + static_cast<unsigned>(key[i] - '0');
-    }
-    return number <= kLastComPort ? static_cast<std::uint16_t>(number) : 0;
+    std::uint16_t number = 0;
+    const char* const end = key.data() + key.size();
+    const auto [stop, failure] = std::from_chars(key.data() + 3, end, number);
+    return failure == std::errc{} && stop == end && number <= kLastComPort ? number : 0;
 }
 
 }  // namespace
@@ -146,7 +151,7 @@ bool ExchangeSettingsFile(CommSettings& settings, bool save, const std::string& 
 
 void LoadComPortOverrides(const std::string& path) {
     std::vector<bool> seen(kLastComPort + 1u, false);
-    for (const platform::ProfileEntry& entry : platform::GetProfileSection(kPortsSection, path)) {
+    for (const ProfileEntry& entry : GetProfileSection(kPortsSection, path)) {
         const std::uint16_t port = PortsKeyNumber(entry.key);
         // A device is named by its full path; the first line for a port wins.
         if (port == 0 || seen[port] || entry.value.empty() || entry.value.front() != '/') continue;
@@ -157,11 +162,11 @@ void LoadComPortOverrides(const std::string& path) {
 
 bool SaveComPortLine(std::uint16_t port, const std::string& device, const std::string& path,
                      FileErrorReporter* reporter) {
-    for (const platform::ProfileEntry& entry : platform::GetProfileSection(kPortsSection, path)) {
+    for (const ProfileEntry& entry : GetProfileSection(kPortsSection, path)) {
         if (PortsKeyNumber(entry.key) == port) return true;
     }
     platform::FileErrorCause cause = platform::FileErrorCause::None;
-    if (!platform::WriteProfileString(kPortsSection, "COM" + std::to_string(port), device, path, &cause)) {
+    if (!settings::WriteProfileString(kPortsSection, "COM" + std::to_string(port), device, path, &cause)) {
         Report(reporter, cause, path);
         return false;
     }

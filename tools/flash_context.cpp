@@ -2,7 +2,7 @@
 
 #include "comm/com_port_numbering.h"
 #include "download/download_link.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "settings/comm_settings.h"
 
 namespace flash {

@@ -7,7 +7,7 @@
 #include <limits>
 #include <set>
 
-#include "platform/com_port_names.h"
+#include "comm/com_port_name.h"
 
 namespace flash {
 
@@ -55,7 +55,7 @@ std::optional<FlashTarget> TcpTargetFrom(const std::string& text) {
 }
 
 std::optional<FlashTarget> SerialTargetFrom(const std::string& text) {
-    const std::uint16_t com = platform::ComNumberFromName(text);
+    const std::uint16_t com = comm::ComNumberFromName(text);
     if (com >= 1 && com <= kHighestComPort) return FlashTarget{false, 0, com, {}, text, {}};
     if (text.find('/') != std::string::npos) return FlashTarget{false, 0, 1, text, text, {}};
     return std::nullopt;
@@ -77,7 +77,7 @@ FlashTarget SerialTarget(const std::string& text) {
 // the path it stands for are one controller.
 std::string SerialDevice(const FlashTarget& target) {
     const std::string path =
-        target.devicePath.empty() ? platform::ResolveComDevice(platform::ComDeviceName(target.port)) : target.devicePath;
+        target.devicePath.empty() ? comm::ResolveComDevice(comm::ComDeviceName(target.port)) : target.devicePath;
     std::error_code ec;
     const auto resolved = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : resolved.string();

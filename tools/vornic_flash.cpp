@@ -12,7 +12,6 @@
 #include "download/download_context.h"
 #include "download/download_thread.h"
 #include "download/stop_wait.h"
-#include "platform/com_port_names.h"
 #include "platform/event.h"
 #include "platform/interrupt_signals.h"
 #include "platform/tcp_socket.h"

@@ -4,9 +4,12 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <cctype>
+#include <charconv>
 #include <limits>
+#include <string_view>
 
 #include "res/strings.h"
+#include "settings/leading_integer.h"
 #include "ui/ip_address_ctrl.h"
 #include "ui/message_box.h"
 
@@ -22,16 +25,11 @@ void ParseFailed(CDataExchange* pDX, const std::string& message) {
     pDX->Fail();
 }
 
-// Digits after blanks and an optional sign: where they start and end.
-bool FindDigits(const std::string& text, bool* negative, std::size_t* begin, std::size_t* end) {
+// The text after the white space that scanf skips.
+std::string_view AfterSpace(const std::string& text) {
     std::size_t i = 0;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    *negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) *negative = text[i++] == '-';
-    *begin = i;
-    while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i]))) ++i;
-    *end = i;
-    return *end > *begin;
+    return std::string_view(text).substr(i);
 }
 
 }  // namespace
@@ -55,30 +53,21 @@ void CDataExchange::Fail() {
 }
 
 std::optional<std::int16_t> ScanShort(const std::string& text) {
-    bool negative;
-    std::size_t begin, end;
-    if (!FindDigits(text, &negative, &begin, &end)) return std::nullopt;
-    std::uint16_t value = 0;
-    for (std::size_t i = begin; i < end; ++i)
-        value = static_cast<std::uint16_t>(value * 10u + static_cast<unsigned>(text[i] - '0'));
-    if (negative) value = static_cast<std::uint16_t>(0u - value);
-    return static_cast<std::int16_t>(value);
+    const auto value = settings::LeadingInteger(AfterSpace(text));
+    if (!value) return std::nullopt;
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(*value));
 }
 
 std::optional<std::int64_t> ScanInteger(const std::string& text) {
-    bool negative;
-    std::size_t begin, end;
-    if (!FindDigits(text, &negative, &begin, &end)) return std::nullopt;
-    constexpr std::int64_t kLimit = std::numeric_limits<std::int64_t>::max();
+    std::string_view rest = AfterSpace(text);
+    const bool negative = !rest.empty() && rest.front() == '-';
+    if (!rest.empty() && (rest.front() == '-' || rest.front() == '+')) rest.remove_prefix(1);
+    // A digit must follow, or from_chars would take a second sign.
+    if (rest.empty() || !std::isdigit(static_cast<unsigned char>(rest.front()))) return std::nullopt;
     std::int64_t value = 0;
-    for (std::size_t i = begin; i < end; ++i) {
-        const int digit = text[i] - '0';
-        if (value > (kLimit - digit) / 10) {
-            value = kLimit;
-            break;
-        }
-        value = value * 10 + digit;
-    }
+    // Digits past the largest value read as the largest value.
+    if (std::from_chars(rest.data(), rest.data() + rest.size(), value).ec == std::errc::result_out_of_range)
+        value = std::numeric_limits<std::int64_t>::max();
     return negative ? -value : value;
 }
 

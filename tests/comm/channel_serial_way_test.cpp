@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "comm/comm_channel.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "serial_pty.h"
 #include "support/temp_folder.h"
 

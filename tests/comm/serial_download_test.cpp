@@ -9,7 +9,7 @@
 #include <optional>
 
 #include "download/download_frame.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "support/recording_context.h"
 #include "support/simulator_thread.h"
 #include "support/temp_folder.h"

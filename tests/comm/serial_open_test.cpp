@@ -5,8 +5,9 @@
 
 #include <fstream>
 
+#include "comm/com_port_name.h"
 #include "comm/serial_port.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "serial_pty.h"
 #include "support/temp_folder.h"
@@ -43,20 +44,30 @@ protected:
 }  // namespace
 
 TEST(ComPortNames, ShortNamesBelowTenLongNamesFromTen) {
-    EXPECT_EQ(platform::ComDeviceName(1), "COM1");
-    EXPECT_EQ(platform::ComDeviceName(9), "COM9");
-    EXPECT_EQ(platform::ComDeviceName(10), "\\\\.\\COM10");
-    EXPECT_EQ(platform::ComDeviceName(20), "\\\\.\\COM20");
+    EXPECT_EQ(comm::ComDeviceName(1), "COM1");
+    EXPECT_EQ(comm::ComDeviceName(9), "COM9");
+    EXPECT_EQ(comm::ComDeviceName(10), "\\\\.\\COM10");
+    EXPECT_EQ(comm::ComDeviceName(20), "\\\\.\\COM20");
+}
+
+TEST(ComPortNames, NumberIsTheWholeDecimalNumberAfterComInAnyCase) {
+    EXPECT_EQ(comm::ComNumberFromName("com7"), 7);
+    EXPECT_EQ(comm::ComNumberFromName("\\\\.\\COM007"), 7);
+    EXPECT_EQ(comm::ComNumberFromName("COM65535"), 65535);
+    EXPECT_EQ(comm::ComNumberFromName("COM65536"), 0);
+    EXPECT_EQ(comm::ComNumberFromName("COM+3"), 0);
+    EXPECT_EQ(comm::ComNumberFromName("COM3 "), 0);
+    EXPECT_EQ(comm::ComNumberFromName("COM"), 0);
 }
 
 TEST(ComPortNames, ResolveToTtySUnlessOverridden) {
-    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(1)), "/dev/ttyS0");
-    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(10)), "/dev/ttyS9");
-    EXPECT_EQ(platform::ResolveComDevice(platform::ComDeviceName(20)), "/dev/ttyS19");
+    EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(1)), "/dev/ttyS0");
+    EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(10)), "/dev/ttyS9");
+    EXPECT_EQ(comm::ResolveComDevice(comm::ComDeviceName(20)), "/dev/ttyS19");
     platform::SetComPortPath(3, "/dev/ttyUSB0");
-    EXPECT_EQ(platform::ResolveComDevice("COM3"), "/dev/ttyUSB0");
+    EXPECT_EQ(comm::ResolveComDevice("COM3"), "/dev/ttyUSB0");
     platform::SetComPortPath(3, "");
-    EXPECT_EQ(platform::ResolveComDevice("COM3"), "/dev/ttyS2");
+    EXPECT_EQ(comm::ResolveComDevice("COM3"), "/dev/ttyS2");
 }
 
 TEST(SerialModeText, StopBitsOneAndAHalfOrTruncated) {
@@ -74,6 +85,10 @@ TEST(SerialModeText, RejectedTextLeavesTheControlBlockAsItWas) {
     EXPECT_EQ(dcb.BaudRate, 9600u);
     EXPECT_FALSE(platform::BuildCommDCB("baud=19200 speed=fast", &dcb));
     EXPECT_FALSE(platform::BuildCommDCB("", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("baud=+19200", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("baud=0000019200", &dcb));
+    EXPECT_FALSE(platform::BuildCommDCB("baud=19200 data=8x", &dcb));
+    EXPECT_EQ(dcb.BaudRate, 9600u);
     EXPECT_TRUE(platform::BuildCommDCB("BAUD=115200 Parity=s data=5 stop=1.5", &dcb));
     EXPECT_EQ(dcb.BaudRate, 115200u);
     EXPECT_EQ(dcb.Parity, platform::ParityMode::Space);

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 
 namespace serial_test {
 

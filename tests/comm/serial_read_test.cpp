@@ -8,7 +8,7 @@
 
 #include "comm/comm_channel.h"
 #include "comm/serial_port.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "platform/thread.h"
 #include "serial_pty.h"

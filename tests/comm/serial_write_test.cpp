@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "comm/serial_port.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "serial_pty.h"
 

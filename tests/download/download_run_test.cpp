@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "download/download_frame.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "support/loopback.h"
 #include "support/recording_context.h"
 #include "support/simulator_thread.h"

@@ -22,7 +22,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/profile.h"
+#include "settings/profile_text.h"
 
 namespace {
 
@@ -160,19 +160,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         text = input.substr(c + 1);
     }
 
-    (void)platform::ProfileSectionEntries(text, section);
-    (void)platform::ProfileInt(text, section, key, 7);
-    (void)platform::ProfileIntFromText(value);
+    (void)settings::ProfileSectionEntries(text, section);
+    (void)settings::ProfileInt(text, section, key, 7);
+    (void)settings::ProfileIntFromText(value);
 
-    const auto old = platform::ProfileValue(text, section, key);
-    const auto written = platform::ProfileWithValue(text, section, key, value);
-    if (!platform::ProfileWriteIsValid(section, key, value)) {
+    const auto old = settings::ProfileValue(text, section, key);
+    const auto written = settings::ProfileWithValue(text, section, key, value);
+    if (!settings::ProfileWriteIsValid(section, key, value)) {
         Check(!written.has_value(), "an invalid write is refused");
         return 0;
     }
     Check(written.has_value(), "a valid write is done");
-    Check(platform::ProfileValue(*written, section, key) == value, "the key reads as written");
-    Check(platform::ProfileWithValue(*written, section, key, value) == *written,
+    Check(settings::ProfileValue(*written, section, key) == value, "the key reads as written");
+    Check(settings::ProfileWithValue(*written, section, key, value) == *written,
           "writing the same value again changes nothing");
     if (old.has_value()) {
         CheckKeyChanged(Lines(text), Lines(*written), value);

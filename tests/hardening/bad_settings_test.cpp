@@ -11,7 +11,6 @@
 #include <random>
 
 #include "hardening_support.h"
-#include "platform/profile.h"
 #include "platform/tcp_socket.h"
 #include "settings/comm_settings.h"
 

@@ -26,7 +26,7 @@
 #include <vector>
 
 #include "download/download_thread.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "support/loopback.h"
 #include "support/process_resources.h"
 #include "support/recording_context.h"

@@ -24,6 +24,7 @@ expect_refused() {  # file, line, words the complaint must hold
 }
 expect_refused platform/event.h '#include "comm/channel.h"' 'platform/ includes comm/'
 expect_refused settings/file.cpp '#include "download/thread.h"' 'settings/ includes download/'
+expect_refused settings/file.cpp '#include "comm/com_port_name.h"' 'settings/ includes comm/'
 expect_refused download/thread.cpp '#include <QObject>' 'download/ includes Qt'
 expect_refused tools/flash.cpp '#include "ui/page2.h"' 'tools/ includes ui/'
 expect_refused comm/port.cpp '#include <termios.h>' 'OS calls belong in platform/'

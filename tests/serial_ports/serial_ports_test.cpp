@@ -10,8 +10,9 @@
 #include <functional>
 #include <iterator>
 
+#include "comm/com_port_name.h"
 #include "comm/com_port_numbering.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "platform/serial_port_list.h"
 #include "serial_testbed.h"
 #include "settings/comm_settings.h"
@@ -118,9 +119,9 @@ TEST_F(ComNumbering, BuiltInPortKeepsItsNumberAndAdaptersTakeTheFreeOnesInEither
         EXPECT_EQ(Numbers(entries), (std::vector<std::string>{"COM1 /dev/ttyS0", "COM2 /dev/ttyACM0",
                                                               "COM3 " + ftdi.Device(), "COM4 " + twin.Device()}))
             << (ftdiFirst ? "A10K3R7Q first" : "B77 first");
-        EXPECT_EQ(platform::ResolveComDevice("COM3"), ftdi.StablePath());
-        EXPECT_EQ(platform::ResolveComDevice("COM1"), "/dev/ttyS0");
-        EXPECT_EQ(platform::ResolveComDevice("COM2"), CdcAcm().StablePath());
+        EXPECT_EQ(comm::ResolveComDevice("COM3"), ftdi.StablePath());
+        EXPECT_EQ(comm::ResolveComDevice("COM1"), "/dev/ttyS0");
+        EXPECT_EQ(comm::ResolveComDevice("COM2"), CdcAcm().StablePath());
     }
 }
 
@@ -159,7 +160,7 @@ TEST_F(AdapterNumberLine, WrittenOnceKeepingEveryOtherByteAndTheNumberSurvivesAR
     const std::vector<ComPortEntry> replugged = RefreshComPorts();
     EXPECT_EQ(Numbers(replugged), (std::vector<std::string>{"COM1 /dev/ttyACM0", "COM2 /dev/ttyUSB1", "COM3 /dev/ttyUSB2"}));
     EXPECT_EQ(FindComPort(replugged, 2)->source, ComPortSource::PortsLine);
-    EXPECT_EQ(platform::ResolveComDevice("COM2"), Ftdi().StablePath());
+    EXPECT_EQ(comm::ResolveComDevice("COM2"), Ftdi().StablePath());
 
     // One bed at a time: the old one's end clears the environment.
     bed.reset();

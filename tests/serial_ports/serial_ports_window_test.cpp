@@ -10,8 +10,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "comm/com_port_name.h"
 #include "comm/com_port_numbering.h"
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "res/resource.h"
 #include "serial_testbed.h"
 #include "settings/comm_settings.h"
@@ -91,7 +92,7 @@ TEST_F(SetupKeepsAdapterNumber, OneLineOnlyForAnAdapterAndOnlyOnce) {
     const std::string line = "\r\n[Ports]\r\nCOM2=" + Ftdi().StablePath();
     ASSERT_GE(kept.size(), line.size());
     EXPECT_EQ(kept.substr(kept.size() - line.size()), line);
-    EXPECT_EQ(platform::ResolveComDevice("COM2"), Ftdi().StablePath());
+    EXPECT_EQ(comm::ResolveComDevice("COM2"), Ftdi().StablePath());
 
     Setup(1);
     EXPECT_EQ(ReadText(ConfigPath()), kept);

@@ -5,9 +5,10 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include "platform/com_port_names.h"
+#include "comm/com_port_name.h"
+#include "platform/com_port_paths.h"
 #include "platform/module_path.h"
-#include "platform/profile.h"
+#include "platform/text_file.h"
 #include "settings/comm_settings.h"
 #include "support/subprocess.h"
 #include "support/temp_folder.h"
@@ -483,13 +484,13 @@ TEST_F(ComPortOverrides, PortsSectionFillsTheTableAndMalformedLinesAreIgnored) {
     WriteAll(Path("Config.ini"),
              "[Set]\r\ncom=2\r\nCOM4=/dev/not-this\r\n[Ports]\r\nCOM3=/dev/ttyUSB0\r\n"
              "com12 = /dev/ttyACM1 \r\nCOM3=/dev/second\r\nCOM0=/dev/a\r\nCOM256=/dev/b\r\n"
-             "COM07=/dev/c\r\nCOMx=/dev/d\r\nCOM5=\r\nCOM6=relative\r\n;COM7=/dev/e\r\n"
+             "COM07=/dev/c\r\nCOMx=/dev/d\r\nCOM+4=/dev/f\r\nCOM5=\r\nCOM6=relative\r\n;COM7=/dev/e\r\n"
              "COM255=/dev/last\r\n");
     LoadComPortOverrides(Path("Config.ini"));
     const std::map<std::uint16_t, std::string> expected = {
         {3, "/dev/ttyUSB0"}, {12, "/dev/ttyACM1"}, {255, "/dev/last"}};
     EXPECT_EQ(platform::ComPortPaths(), expected);
-    EXPECT_EQ(platform::ResolveComDevice("\\\\.\\COM12"), "/dev/ttyACM1");
+    EXPECT_EQ(comm::ResolveComDevice("\\\\.\\COM12"), "/dev/ttyACM1");
 }
 
 TEST_F(ComPortOverrides, MissingFileChangesNothingAndCreatesNothing) {

@@ -3,16 +3,18 @@
 #include <cerrno>
 #include <sys/stat.h>
 
-#include "platform/profile.h"
+#include "platform/text_file.h"
+#include "settings/leading_integer.h"
+#include "settings/profile_file.h"
 #include "support/temp_folder.h"
 
 using support::ReadAll;
 using support::TempFolderTest;
 using support::WriteAll;
 using platform::FileErrorCause;
-using platform::ProfileInt;
-using platform::ProfileValue;
-using platform::ProfileWithValue;
+using settings::ProfileInt;
+using settings::ProfileValue;
+using settings::ProfileWithValue;
 
 namespace {
 
@@ -44,7 +46,7 @@ TEST(ProfileRead, TakesTheFirstMatchingKeyAlsoAcrossRepeatedSections) {
     const std::string text = "[Set]\ncom=1\nCOM=2\n[x]\ncom=3\n[SET]\ncom=4\nPortNo=5\n";
     EXPECT_EQ(ProfileValue(text, "Set", "com"), "1");
     EXPECT_EQ(ProfileValue(text, "Set", "PortNo"), "5");
-    const auto entries = platform::ProfileSectionEntries(text, "set");
+    const auto entries = settings::ProfileSectionEntries(text, "set");
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[1].key, "COM");
     EXPECT_EQ(entries[3].value, "5");
@@ -57,23 +59,32 @@ TEST(ProfileRead, SplitsAtCrLfLfAndALoneCrAndSkipsAByteOrderMark) {
 }
 
 TEST(ProfileInteger, TakesDigitsWithTheirSignModulo2To32) {
-    EXPECT_EQ(platform::ProfileIntFromText("3232235640"), 0xC0A80078u);
-    EXPECT_EQ(platform::ProfileIntFromText("-1062731656"), 0xC0A80078u);
-    EXPECT_EQ(platform::ProfileIntFromText("70000"), 70000u);
-    EXPECT_EQ(platform::ProfileIntFromText("-1"), 0xFFFFFFFFu);
-    EXPECT_EQ(platform::ProfileIntFromText("4294967296"), 0u);
-    EXPECT_EQ(platform::ProfileIntFromText("4294967297"), 1u);
-    EXPECT_EQ(platform::ProfileIntFromText("0\t\t\t\t\t   "), 0u);
-    EXPECT_EQ(platform::ProfileIntFromText("+5"), 5u);
+    EXPECT_EQ(settings::ProfileIntFromText("3232235640"), 0xC0A80078u);
+    EXPECT_EQ(settings::ProfileIntFromText("-1062731656"), 0xC0A80078u);
+    EXPECT_EQ(settings::ProfileIntFromText("70000"), 70000u);
+    EXPECT_EQ(settings::ProfileIntFromText("-1"), 0xFFFFFFFFu);
+    EXPECT_EQ(settings::ProfileIntFromText("4294967296"), 0u);
+    EXPECT_EQ(settings::ProfileIntFromText("4294967297"), 1u);
+    EXPECT_EQ(settings::ProfileIntFromText("0\t\t\t\t\t   "), 0u);
+    EXPECT_EQ(settings::ProfileIntFromText("+5"), 5u);
 }
 
 TEST(ProfileInteger, ReadsLeadingDigitsOnlyAndZeroWithout) {
-    EXPECT_EQ(platform::ProfileIntFromText("12abc"), 12u);
-    EXPECT_EQ(platform::ProfileIntFromText("0x1F"), 0u);
-    EXPECT_EQ(platform::ProfileIntFromText("abc"), 0u);
-    EXPECT_EQ(platform::ProfileIntFromText("-"), 0u);
-    EXPECT_EQ(platform::ProfileIntFromText("- 5"), 0u);
-    EXPECT_EQ(platform::ProfileIntFromText("1 2"), 1u);
+    EXPECT_EQ(settings::ProfileIntFromText("12abc"), 12u);
+    EXPECT_EQ(settings::ProfileIntFromText("0x1F"), 0u);
+    EXPECT_EQ(settings::ProfileIntFromText("abc"), 0u);
+    EXPECT_EQ(settings::ProfileIntFromText("-"), 0u);
+    EXPECT_EQ(settings::ProfileIntFromText("- 5"), 0u);
+    EXPECT_EQ(settings::ProfileIntFromText("1 2"), 1u);
+}
+
+TEST(ProfileInteger, LeadingIntegerStartsAtTheFirstCharacterAndNeedsADigit) {
+    EXPECT_EQ(settings::LeadingInteger("-0"), 0u);
+    EXPECT_EQ(settings::LeadingInteger("4294967295x"), 0xFFFFFFFFu);
+    EXPECT_EQ(settings::LeadingInteger("+12 3"), 12u);
+    EXPECT_EQ(settings::LeadingInteger(" 5"), std::nullopt);
+    EXPECT_EQ(settings::LeadingInteger("--5"), std::nullopt);
+    EXPECT_EQ(settings::LeadingInteger(""), std::nullopt);
 }
 
 TEST(ProfileInteger, GivesTheDefaultOnlyForAMissingKeyOrAnEmptyValue) {
@@ -112,14 +123,14 @@ TEST(ProfileWrite, AddsAMissingSectionAtTheEndInTheFilesLineEndStyle) {
 }
 
 TEST(ProfileWrite, RefusesTextsThatWouldNotReadBack) {
-    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "com", "1\r\n[x]"));
-    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "com", " 1"));
-    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "a=b", "1"));
-    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", ";com", "1"));
-    EXPECT_FALSE(platform::ProfileWriteIsValid("Set", "", "1"));
-    EXPECT_FALSE(platform::ProfileWriteIsValid("S]et", "com", "1"));
-    EXPECT_FALSE(platform::ProfileWriteIsValid(" Set", "com", "1"));
-    EXPECT_TRUE(platform::ProfileWriteIsValid("Set", "com", ""));
+    EXPECT_FALSE(settings::ProfileWriteIsValid("Set", "com", "1\r\n[x]"));
+    EXPECT_FALSE(settings::ProfileWriteIsValid("Set", "com", " 1"));
+    EXPECT_FALSE(settings::ProfileWriteIsValid("Set", "a=b", "1"));
+    EXPECT_FALSE(settings::ProfileWriteIsValid("Set", ";com", "1"));
+    EXPECT_FALSE(settings::ProfileWriteIsValid("Set", "", "1"));
+    EXPECT_FALSE(settings::ProfileWriteIsValid("S]et", "com", "1"));
+    EXPECT_FALSE(settings::ProfileWriteIsValid(" Set", "com", "1"));
+    EXPECT_TRUE(settings::ProfileWriteIsValid("Set", "com", ""));
     EXPECT_EQ(ProfileWithValue("[Set]\n", "Set", "com\n", "1"), std::nullopt);
 }
 
@@ -127,8 +138,8 @@ class ProfileFile : public TempFolderTest {};
 
 TEST_F(ProfileFile, MissingFileReadsAsDefaultsAndIsNotCreatedByReading) {
     const std::string path = Path("Config.ini");
-    EXPECT_EQ(platform::GetProfileInt("Set", "com", 5, path), 5u);
-    EXPECT_TRUE(platform::GetProfileSection("Ports", path).empty());
+    EXPECT_EQ(settings::GetProfileInt("Set", "com", 5, path), 5u);
+    EXPECT_TRUE(settings::GetProfileSection("Ports", path).empty());
     EXPECT_FALSE(platform::PathExists(path));
 }
 
@@ -136,14 +147,14 @@ TEST_F(ProfileFile, WriteCreatesAMissingFileWithTheProcessMode) {
     const std::string path = Path("new.ini");
     const mode_t mask = ::umask(022);
     FileErrorCause cause = FileErrorCause::Generic;
-    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "3", path, &cause));
+    EXPECT_TRUE(settings::WriteProfileString("Set", "com", "3", path, &cause));
     ::umask(mask);
     EXPECT_EQ(cause, FileErrorCause::None);
     EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=3\r\n");
     struct stat st{};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0644u);
-    EXPECT_EQ(platform::GetProfileInt("set", "COM", 0, path), 3u);
+    EXPECT_EQ(settings::GetProfileInt("set", "COM", 0, path), 3u);
 }
 
 TEST_F(ProfileFile, RewriteKeepsTheModeAndWritesThroughALink) {
@@ -153,7 +164,7 @@ TEST_F(ProfileFile, RewriteKeepsTheModeAndWritesThroughALink) {
     ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
     ASSERT_EQ(::symlink("real.ini", link.c_str()), 0);
 
-    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "2", link, nullptr));
+    EXPECT_TRUE(settings::WriteProfileString("Set", "com", "2", link, nullptr));
     EXPECT_EQ(ReadAll(real), "[Set]\ncom=2\n");
     struct stat st{};
     ASSERT_EQ(::lstat(link.c_str(), &st), 0);
@@ -167,7 +178,7 @@ TEST_F(ProfileFile, AFolderInTheFilesPlaceIsRefused) {
     const std::string path = Path("Config.ini");
     std::filesystem::create_directory(path);
     FileErrorCause cause = FileErrorCause::None;
-    EXPECT_FALSE(platform::WriteProfileString("Set", "com", "1", path, &cause));
+    EXPECT_FALSE(settings::WriteProfileString("Set", "com", "1", path, &cause));
     EXPECT_EQ(cause, FileErrorCause::AccessDenied);
 }
 
@@ -179,7 +190,7 @@ TEST_F(ProfileFile, FolderThatRefusesNewFilesRewritesInPlace_InjectedEacces) {
 
     platform::FailNextReplace(platform::ReplaceStep::CreateTemp, EACCES);
     FileErrorCause cause = FileErrorCause::Generic;
-    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "12345", path, &cause));
+    EXPECT_TRUE(settings::WriteProfileString("Set", "com", "12345", path, &cause));
     EXPECT_EQ(cause, FileErrorCause::None);
     EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=12345\r\n;keep\r\n");
     struct stat after{};
@@ -187,6 +198,6 @@ TEST_F(ProfileFile, FolderThatRefusesNewFilesRewritesInPlace_InjectedEacces) {
     EXPECT_EQ(after.st_ino, before.st_ino);
 
     platform::FailNextReplace(platform::ReplaceStep::CreateTemp, EACCES);
-    EXPECT_TRUE(platform::WriteProfileString("Set", "com", "1", path, &cause));
+    EXPECT_TRUE(settings::WriteProfileString("Set", "com", "1", path, &cause));
     EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=1\r\n;keep\r\n");
 }

@@ -54,6 +54,10 @@ TEST(ShortScan, ReadsAsScanfReadsShortIntegers) {
     EXPECT_FALSE(ScanShort("- 5"));
     EXPECT_FALSE(ScanShort("+"));
     EXPECT_EQ(ScanInteger("99999999999999999999999"), INT64_MAX);
+    EXPECT_EQ(ScanInteger("-99999999999999999999999"), -INT64_MAX);
+    EXPECT_EQ(ScanInteger("\n -65536x"), -65536);
+    EXPECT_FALSE(ScanInteger("--5"));
+    EXPECT_FALSE(ScanShort("+-5"));
 }
 
 TEST(FileSearch, MatchesFilesFoldersAndWildcardsInTheLastPart) {

@@ -16,7 +16,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 #include "res/resource.h"
 #include "ui/message_box.h"
 

@@ -1,12 +1,13 @@
 #include "platform/event.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <vector>
 
-#include "platform/deadline.h"
+#include "platform/poll_deadline.h"
 
 namespace platform {
 

@@ -11,7 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/deadline.h"
+#include "platform/poll_deadline.h"
 
 extern char** environ;
 

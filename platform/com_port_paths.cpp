@@ -1,8 +1,9 @@
-#include "platform/com_port_names.h"
+#include "platform/com_port_paths.h"
 
-#include <cctype>
-#include <cstdio>
 #include <mutex>
+#include <utility>
+
+#include "platform/serial_device.h"
 
 namespace platform {
 
@@ -18,31 +19,7 @@ std::map<std::uint16_t, std::string>& AdapterTable() {
 }
 }  // namespace
 
-std::string ComDeviceName(std::uint16_t port) {
-    char name[32];
-    std::snprintf(name, sizeof name, port < 10 ? "COM%d" : "\\\\.\\COM%d", port);
-    return name;
-}
-
-std::uint16_t ComNumberFromName(const std::string& name) {
-    std::string rest = name;
-    if (rest.rfind("\\\\.\\", 0) == 0) rest.erase(0, 4);
-    if (rest.size() < 4) return 0;
-    for (int i = 0; i < 3; ++i) {
-        if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i]) return 0;
-    }
-    unsigned long value = 0;
-    for (std::size_t i = 3; i < rest.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(rest[i]))) return 0;
-        value = value * 10 + static_cast<unsigned long>(rest[i] - '0');
-        if (value > 65535) return 0;
-    }
-    return static_cast<std::uint16_t>(value);
-}
-
-std::string ResolveComDevice(const std::string& name) {
-    const std::uint16_t port = ComNumberFromName(name);
-    if (port == 0) return {};
+std::string ComDevicePath(std::uint16_t port) {
     {
         std::lock_guard<std::mutex> lock(g_tableLock);
         const auto it = Table().find(port);
@@ -50,7 +27,7 @@ std::string ResolveComDevice(const std::string& name) {
         const auto adapter = AdapterTable().find(port);
         if (adapter != AdapterTable().end()) return adapter->second;
     }
-    return "/dev/ttyS" + std::to_string(port - 1);
+    return DefaultComDevicePath(port);
 }
 
 void SetComPortPath(std::uint16_t port, const std::string& path) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -80,15 +81,12 @@ std::uint8_t ByteSizeOf(tcflag_t cflag) {
     }
 }
 
+// Digits only, at most nine of them.
 bool ParseNumber(const std::string& text, std::uint32_t* value) {
-    if (text.empty() || text.size() > 9) return false;
-    std::uint32_t n = 0;
-    for (const char c : text) {
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-        n = n * 10 + static_cast<std::uint32_t>(c - '0');
-    }
-    *value = n;
-    return true;
+    if (text.size() > 9) return false;
+    const char* const end = text.data() + text.size();
+    const auto [stop, failure] = std::from_chars(text.data(), end, *value);
+    return failure == std::errc{} && stop == end;
 }
 
 bool ParseModeEntry(const std::string& key, const std::string& value, DeviceControlBlock* dcb) {
@@ -133,6 +131,10 @@ bool SetModemLine(ComHandle h, int line, bool raised) {
 }
 
 }  // namespace
+
+std::string DefaultComDevicePath(std::uint16_t port) {
+    return "/dev/ttyS" + std::to_string(port - 1);
+}
 
 void FailNextSerialCall(SerialCall call, int error) {
     g_faults[static_cast<std::size_t>(call)].store(error);

@@ -1,5 +1,8 @@
 #pragma once
-// A time limit on the steady clock, for waits that may be resumed.
+// The time limit of one wait, kept on the steady clock so that a wait that
+// poll(2) ends early (a signal, a consumed event) resumes with what is left.
+// Private to platform/: the event wait, the child-process wait and the
+// Ctrl-C wait share it.
 
 #include <algorithm>
 #include <chrono>
@@ -16,21 +19,16 @@ public:
         : m_infinite(timeoutMs < 0),
           m_end(Clock::now() + std::chrono::milliseconds(std::max<std::int64_t>(timeoutMs, 0))) {}
 
-    bool Infinite() const { return m_infinite; }
     bool Expired() const { return !m_infinite && Clock::now() >= m_end; }
-
-    std::chrono::milliseconds Remaining() const {
-        if (m_infinite) return std::chrono::milliseconds::max();
-        const auto left = m_end - Clock::now();
-        if (left <= Clock::duration::zero()) return std::chrono::milliseconds(0);
-        // Round up, so that a wait never ends before the limit.
-        return std::chrono::ceil<std::chrono::milliseconds>(left);
-    }
 
     // The remaining time as poll(2) takes it: -1 for no limit.
     int RemainingPollMs() const {
         if (m_infinite) return -1;
-        return static_cast<int>(std::min<std::int64_t>(Remaining().count(), 0x7fffffff));
+        const auto left = m_end - Clock::now();
+        if (left <= Clock::duration::zero()) return 0;
+        // Round up, so that a wait never ends before the limit.
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        return static_cast<int>(std::min<std::int64_t>(ms, 0x7fffffff));
     }
 
 private:

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "platform/deadline.h"
+#include "platform/poll_deadline.h"
 
 namespace platform {
 
