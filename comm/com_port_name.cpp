@@ -18,7 +18,7 @@ std::uint16_t ComNumberFromName(const std::string& name) {
     std::string rest = name;
     if (rest.rfind("\\\\.\\", 0) == 0) rest.erase(0, 4);
     if (rest.size() < 4) return 0;
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < 3; ++i) {
         if (std::toupper(static_cast<unsigned char>(rest[i])) != "COM"[i]) return 0;
     }
     std::uint16_t number = 0;

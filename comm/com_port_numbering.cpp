@@ -47,8 +47,10 @@ std::vector<ComPortEntry> NumberComPorts(const std::map<std::uint16_t, std::stri
 
     for (const auto& [number, path] : portsLines) {
         if (number == 0 || number > kHighestComNumber) continue;
-        const auto match = std::find_if(waiting.begin(), waiting.end(),
-                                        [&](const platform::SerialPortInfo* port) { return Names(*port, path); });
+        // Captured by a name of its own: clang 14 cannot capture a structured binding.
+        const auto match =
+            std::find_if(waiting.begin(), waiting.end(),
+                         [&wanted = path](const platform::SerialPortInfo* port) { return Names(*port, wanted); });
         if (match != waiting.end()) {
             take(number, ComPortSource::PortsLine, *match);
             entries.back().device = path;

@@ -221,8 +221,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReplyCase{"A@3", "Echo char = A;expected 0x01"},
                       // The byte is inserted raw: a zero ends the text.
                       ReplyCase{"0x00@3", "Echo char = "}),
-    [](const ::testing::TestParamInfo<ReplyCase>& info) {
-        const std::string fault = info.param.fault;
+    [](const ::testing::TestParamInfo<ReplyCase>& row) {
+        const std::string fault = row.param.fault;
         return fault == "0x02@3" ? std::string("EchoError") : fault == "A@3" ? std::string("LetterA") : std::string("ZeroByte");
     });
 

@@ -247,7 +247,7 @@ TEST_F(BadSettings, IPAddrZeroEndsADownloadWithTheCommunicationErrorAndReachesNo
     // As the Operation page sets the channel up from the record.
     context.Channel().SetTcpParams(platform::HostToNetwork32(s.IPAddr), static_cast<std::uint16_t>(s.PortNo), 2000,
                                    50000);
-    context.Channel().SetWay(s.CommWay);
+    context.Channel().SetWay(static_cast<std::int16_t>(s.CommWay));  // 1, from the file above
     const RunMark mark = MarkOf(context);
     RunToEnd(context, 60s);
     ExpectRunEndedWith(context, mark, "Communication initialization error!", MessageStyle::Warning);

@@ -198,7 +198,7 @@ TEST_P(FaultCell, EndsWithItsNoticeLeavesNothingBehindAndTheNextRunSucceeds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cells, FaultCell, ::testing::ValuesIn(AllCells()),
-                         [](const ::testing::TestParamInfo<Cell>& info) { return CellName(info.param); });
+                         [](const ::testing::TestParamInfo<Cell>& cell) { return CellName(cell.param); });
 
 // --- Running the cells ------------------------------------------------------
 
