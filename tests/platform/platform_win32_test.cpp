@@ -15,6 +15,7 @@
 #include "platform/module_path.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
+#include "platform/terminal.h"
 #include "platform/temp_folder.h"
 #include "platform/text_file.h"
 #include "platform/user_folders.h"
@@ -374,4 +375,15 @@ TEST(TempFolderWin32, APrivateFolderWithAChinesePrefixIsMadeAndIsNew) {
     EXPECT_TRUE(platform::FolderIsWritable(a));
     std::filesystem::remove(Utf8Path(a));
     std::filesystem::remove(Utf8Path(b));
+}
+
+// The live view redraws only a console; CTest reads the output through a
+// pipe, which gets plain lines even after the console preparation.
+TEST(TerminalWin32, APipeIsNoTerminalEvenWhenPrepared) {
+    DWORD mode = 0;
+    ASSERT_FALSE(::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode)) << "run it through CTest";
+    platform::PrepareStandardOutput();
+    EXPECT_FALSE(platform::StandardOutputIsTerminal());
+    EXPECT_EQ(platform::StandardOutputColumns(), 0);
+    EXPECT_EQ(platform::StandardOutputRows(), 0);
 }
