@@ -345,7 +345,7 @@ TEST_F(UserFoldersWin32, FolderIsWritableAsksTheSystemAndLeavesNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_empty(Utf8Path(Path(kSettings))));
 }
 
-TEST(UserFoldersWin32Environment, ValuesAreUtf8AndTheHomeIsTheProfileFolder) {
+TEST(UserFoldersWin32Environment, ValuesAreUtf8AndTheHomeAndSettingsFoldersAreTheUsers) {
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VORNIC_TEST_VALUE", platform::Widen(kFirmware).c_str()));
     EXPECT_EQ(platform::EnvironmentValue("VORNIC_TEST_VALUE"), kFirmware);
     ::SetEnvironmentVariableW(L"VORNIC_TEST_VALUE", nullptr);
@@ -353,6 +353,9 @@ TEST(UserFoldersWin32Environment, ValuesAreUtf8AndTheHomeIsTheProfileFolder) {
     const std::string home = platform::HomeFolder();
     ASSERT_GE(home.size(), 3u);
     EXPECT_EQ(home.substr(1, 2), ":\\") << home;
+    const std::string settings = platform::SystemSettingsFolder();
+    EXPECT_EQ(settings.substr(0, home.size() + 1), home + "\\") << settings;
+    EXPECT_TRUE(std::filesystem::is_directory(Utf8Path(settings))) << settings;
 }
 
 TEST(ModulePathWin32, NamesThisProgramWithItsFolderAndTitle) {
