@@ -3,12 +3,13 @@
 #include <algorithm>
 
 #include "download/download_thread.h"
-#include "support/loopback.h"
+#include "platform/tcp_socket.h"
 
 namespace support {
 
 void RecordingContext::UseTcp(std::uint16_t port, std::uint32_t receiveTimeoutMs) {
-    m_channel.SetTcpParams(loopback::Address(), port, kConnectTimeoutMs, receiveTimeoutMs);
+    constexpr std::uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
+    m_channel.SetTcpParams(platform::HostToNetwork32(kLoopback), port, kConnectTimeoutMs, receiveTimeoutMs);
     m_channel.SetWay(kWayTcp);
 }
 
