@@ -3,13 +3,12 @@
 #include <algorithm>
 
 #include "download/download_thread.h"
-#include "platform/tcp_socket.h"
+#include "support/loopback.h"
 
 namespace support {
 
 void RecordingContext::UseTcp(std::uint16_t port, std::uint32_t receiveTimeoutMs) {
-    constexpr std::uint32_t kLoopback = 0x7F000001;  // 127.0.0.1
-    m_channel.SetTcpParams(platform::HostToNetwork32(kLoopback), port, kConnectTimeoutMs, receiveTimeoutMs);
+    m_channel.SetTcpParams(loopback::Address(), port, kConnectTimeoutMs, receiveTimeoutMs);
     m_channel.SetWay(kWayTcp);
 }
 
