@@ -40,14 +40,14 @@ bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
     if (path.empty()) return fail(FileErrorCause::BadPath);
 
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (::stat(path.c_str(), &st) != 0) return fail(FileErrorCauseFromSystemError(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
 
     // O_NONBLOCK: should the path turn into a pipe between stat and open, the
     // open still returns at once, and the check below refuses it.
     m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (m_fd < 0) return fail(FileErrorCauseFromErrno(errno));
-    if (::fstat(m_fd, &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (m_fd < 0) return fail(FileErrorCauseFromSystemError(errno));
+    if (::fstat(m_fd, &st) != 0) return fail(FileErrorCauseFromSystemError(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
 
     // Only another holder of the lock is a sharing violation. Any other
@@ -79,7 +79,7 @@ std::uint64_t ReadOnlyFile::Length() const {
     if (m_fd < 0) throw FileError(FileErrorCause::InvalidFile, "file not open");
     if (::fstat(m_fd, &st) != 0) {
         const int err = errno;
-        throw FileError(FileErrorCauseFromErrno(err), SystemErrorText(err));
+        throw FileError(FileErrorCauseFromSystemError(err), SystemErrorText(err));
     }
     return static_cast<std::uint64_t>(st.st_size);
 }
@@ -94,7 +94,7 @@ std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
         if (n < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
-            throw FileError(FileErrorCauseFromErrno(err), SystemErrorText(err));
+            throw FileError(FileErrorCauseFromSystemError(err), SystemErrorText(err));
         }
         done += static_cast<std::size_t>(n);
     }

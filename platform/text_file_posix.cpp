@@ -28,7 +28,7 @@ bool Fail(FileErrorCause* cause, FileErrorCause value) {
     return false;
 }
 
-bool FailErrno(FileErrorCause* cause, int err) { return Fail(cause, FileErrorCauseFromErrno(err)); }
+bool FailErrno(FileErrorCause* cause, int err) { return Fail(cause, FileErrorCauseFromSystemError(err)); }
 
 bool Succeed(FileErrorCause* cause) {
     if (cause) *cause = FileErrorCause::None;
@@ -111,7 +111,7 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
         if (err == EEXIST && attempt < 100) continue;
         if (old && (err == EACCES || err == EPERM)) return RewriteInPlace(target, text, cause);
         // What is missing when a new name cannot be made is the folder.
-        return Fail(cause, err == ENOENT ? FileErrorCause::BadPath : FileErrorCauseFromErrno(err));
+        return Fail(cause, err == ENOENT ? FileErrorCause::BadPath : FileErrorCauseFromSystemError(err));
     }
 
     auto abandon = [&](int err) {
@@ -162,7 +162,7 @@ bool ReadFileText(const std::string& path, std::string* text, FileErrorCause* ca
         return Fail(cause, value);
     };
     struct stat st{};
-    if (::fstat(fd, &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (::fstat(fd, &st) != 0) return fail(FileErrorCauseFromSystemError(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
     char buffer[4096];
     for (;;) {
@@ -170,7 +170,7 @@ bool ReadFileText(const std::string& path, std::string* text, FileErrorCause* ca
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(FileErrorCauseFromErrno(errno));
+            return fail(FileErrorCauseFromSystemError(errno));
         }
         text->append(buffer, static_cast<std::size_t>(n));
     }

@@ -32,15 +32,15 @@ TEST(FileErrorText, IsCutAt1023BytesWithoutSplittingACharacter) {
 }
 
 TEST(FileErrorCause, MapsTheSystemErrors) {
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENOENT), FileErrorCause::FileNotFound);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(EACCES), FileErrorCause::AccessDenied);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(EPERM), FileErrorCause::AccessDenied);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(EMFILE), FileErrorCause::TooManyOpenFiles);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENFILE), FileErrorCause::TooManyOpenFiles);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENOSPC), FileErrorCause::DiskFull);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(EIO), FileErrorCause::HardIO);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(ENAMETOOLONG), FileErrorCause::BadPath);
-    EXPECT_EQ(platform::FileErrorCauseFromErrno(EHOSTDOWN), FileErrorCause::Generic);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(ENOENT), FileErrorCause::FileNotFound);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(EACCES), FileErrorCause::AccessDenied);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(EPERM), FileErrorCause::AccessDenied);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(EMFILE), FileErrorCause::TooManyOpenFiles);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(ENFILE), FileErrorCause::TooManyOpenFiles);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(ENOSPC), FileErrorCause::DiskFull);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(EIO), FileErrorCause::HardIO);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(ENAMETOOLONG), FileErrorCause::BadPath);
+    EXPECT_EQ(platform::FileErrorCauseFromSystemError(EHOSTDOWN), FileErrorCause::Generic);
 }
 
 class ReadOnlyFileOpen : public support::TempFolderTest {};
