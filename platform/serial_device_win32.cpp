@@ -9,12 +9,15 @@
 #include "platform/serial_device.h"
 
 #include <windows.h>
+// The step of that name is ours; the system's is called by its W name.
+#undef BuildCommDCB
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/event_win32.h"
 #include "platform/serial_faults.h"
 #include "platform/wide_text_win32.h"
 
@@ -31,7 +34,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 constexpr DWORD kQueueSize = 4096;
 
 HANDLE Native(ComHandle h) { return reinterpret_cast<HANDLE>(h); }
-HANDLE Native(Event& event) { return reinterpret_cast<HANDLE>(event.NativeHandle()); }
+HANDLE Native(Event& event) { return EventAccess::Handle(event); }
 
 // One manual-reset event without a name, closed with its owner.
 class NativeEvent {
@@ -91,6 +94,14 @@ DWORD Cancel(ComHandle h, OVERLAPPED* record) {
     DWORD moved = 0;
     (void)Complete(h, record, &moved);
     return moved;
+}
+
+// A port whose device has gone (an adapter pulled out, a line hung up) can no
+// longer give its state: ClearCommError fails.
+bool DeviceGone(ComHandle h) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return !::ClearCommError(Native(h), &errors, &status);
 }
 
 BYTE NativeParity(ParityMode parity) {
@@ -343,10 +354,18 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
             return CommWaitStart::Pending;
         case ERROR_INVALID_PARAMETER:
             return CommWaitStart::InvalidParameter;
-        default:
-            // A device that has gone (an adapter pulled out) refuses the wait.
-            *hungUp = true;
+        default: {
+            // A device that has gone refuses the wait: it has its end to
+            // report at once.
+            const DWORD error = ::GetLastError();
+            if (DeviceGone(h)) {
+                *hungUp = true;
+                readEvent.Set();
+                return CommWaitStart::Completed;
+            }
+            ::SetLastError(error);
             return CommWaitStart::Failed;
+        }
     }
 }
 
@@ -361,9 +380,8 @@ int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Ev
         if (waitUnderWay) {
             records->waitUnderWay = false;
             DWORD ignored = 0;
-            // A wait that failed (the device has gone) ends the read.
-            if (!Complete(h, &records->wait, &ignored) && ::GetLastError() != ERROR_OPERATION_ABORTED)
-                *hungUp = true;
+            // However the wait ended, a device that has gone ends the read.
+            if (!Complete(h, &records->wait, &ignored) && DeviceGone(h)) *hungUp = true;
         }
         return 0;
     }
