@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/event_posix.h"
 #include "platform/poll_deadline.h"
 
 namespace platform {

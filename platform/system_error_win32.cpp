@@ -23,4 +23,14 @@ std::string SystemErrorText(int code) {
     return result;
 }
 
+int SystemErrorCode(KnownError error) {
+    switch (error) {
+    case KnownError::AccessDenied: return ERROR_ACCESS_DENIED;
+    case KnownError::DiskFull: return ERROR_DISK_FULL;
+    case KnownError::Busy: return ERROR_BUSY;
+    case KnownError::SharingViolation: return ERROR_SHARING_VIOLATION;
+    }
+    return 0;
+}
+
 }  // namespace platform

@@ -8,20 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/replace_fault.h"
+
 namespace platform {
 
 namespace {
-
-std::atomic<std::uint8_t> g_failStep{0};  // ReplaceStep + 1; 0 for none
-std::atomic<int> g_failErrno{0};
-
-// True, with errno set, when the test seam fails this step.
-bool Injected(ReplaceStep step) {
-    std::uint8_t expected = static_cast<std::uint8_t>(static_cast<std::uint8_t>(step) + 1);
-    if (!g_failStep.compare_exchange_strong(expected, 0)) return false;
-    errno = g_failErrno.load();
-    return true;
-}
 
 bool Fail(FileErrorCause* cause, FileErrorCause value) {
     if (cause) *cause = value;
@@ -36,7 +27,7 @@ bool Succeed(FileErrorCause* cause) {
 }
 
 bool WriteAllAt(int fd, std::string_view text, off_t offset) {
-    if (Injected(ReplaceStep::Write)) return false;
+    if (InjectedReplaceFailure(ReplaceStep::Write)) return false;
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done,
@@ -102,7 +93,7 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     for (int attempt = 0;; ++attempt) {
         temp = folder + "." + base + "." + std::to_string(::getpid()) + "." +
                std::to_string(counter.fetch_add(1)) + ".tmp";
-        if (!Injected(ReplaceStep::CreateTemp)) {
+        if (!InjectedReplaceFailure(ReplaceStep::CreateTemp)) {
             fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                         old ? 0600 : 0666);
         }
@@ -133,18 +124,13 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) return abandon(errno);
-    if (Injected(ReplaceStep::Rename) || ::rename(temp.c_str(), target.c_str()) != 0)
+    if (InjectedReplaceFailure(ReplaceStep::Rename) || ::rename(temp.c_str(), target.c_str()) != 0)
         return abandon(errno);
     SyncFolder(folder);
     return Succeed(cause);
 }
 
 }  // namespace
-
-void FailNextReplace(ReplaceStep step, int err) {
-    g_failErrno.store(err);
-    g_failStep.store(static_cast<std::uint8_t>(static_cast<std::uint8_t>(step) + 1));
-}
 
 bool PathExists(const std::string& path) {
     struct stat st{};
