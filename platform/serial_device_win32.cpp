@@ -80,6 +80,21 @@ PortRecords* RecordsOf(ComHandle h) {
     return it == Records().end() ? nullptr : it->second.get();
 }
 
+// The same, with ERROR_INVALID_HANDLE as the last error when there are none.
+PortRecords* RecordsOrError(ComHandle h) {
+    PortRecords* records = RecordsOf(h);
+    if (records == nullptr) ::SetLastError(ERROR_INVALID_HANDLE);
+    return records;
+}
+
+// A record ready for the next transfer: from the start, its event reset.
+OVERLAPPED* Rearmed(OVERLAPPED* record) {
+    record->Offset = 0;
+    record->OffsetHigh = 0;
+    ::ResetEvent(record->hEvent);
+    return record;
+}
+
 // Waits for a transfer that was under way and takes its byte count; the
 // record is free again afterwards. Keeps the last error of the transfer.
 bool Complete(ComHandle h, OVERLAPPED* record, DWORD* moved) {
@@ -329,11 +344,8 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
         return ::GetLastError() == ERROR_INVALID_PARAMETER ? CommWaitStart::InvalidParameter
                                                            : CommWaitStart::Failed;
     }
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return CommWaitStart::Failed;
-    }
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return CommWaitStart::Failed;
     // A wait left under way by an earlier read ends before its record is
     // used again.
     if (records->waitUnderWay) {
@@ -403,16 +415,10 @@ int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Ev
 
 ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
     if (InjectedSerialFailure(SerialCall::Read)) return ByteRead::Failed;
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return ByteRead::Failed;
-    }
-    records->read.Offset = 0;
-    records->read.OffsetHigh = 0;
-    ::ResetEvent(records->read.hEvent);
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return ByteRead::Failed;
     DWORD got = 0;
-    if (!::ReadFile(Native(h), byte, 1, &got, &records->read)) {
+    if (!::ReadFile(Native(h), byte, 1, &got, Rearmed(&records->read))) {
         if (::GetLastError() != ERROR_IO_PENDING) return ByteRead::Failed;
         if (!Complete(h, &records->read, &got)) {
             // The read's own time-out is no failure of the device.
@@ -429,16 +435,10 @@ WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t lengt
         return ::GetLastError() == ERROR_INVALID_PARAMETER ? WriteStart::InvalidParameter
                                                            : WriteStart::Failed;
     }
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return WriteStart::Failed;
-    }
-    records->write.Offset = 0;
-    records->write.OffsetHigh = 0;
-    ::ResetEvent(records->write.hEvent);
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return WriteStart::Failed;
     DWORD count = 0;
-    if (::WriteFile(Native(h), data, length, &count, &records->write)) {
+    if (::WriteFile(Native(h), data, length, &count, Rearmed(&records->write))) {
         *moved = count;
         return WriteStart::Completed;
     }
@@ -451,11 +451,8 @@ WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t lengt
 
 bool FinishWrite(ComHandle h, const std::uint8_t*, std::uint32_t, std::uint32_t* moved,
                  std::chrono::steady_clock::time_point deadline) {
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return false;
     if (InjectedSerialFailure(SerialCall::WaitWritable)) {
         const DWORD error = ::GetLastError();
         *moved = Cancel(h, &records->write);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows serial tests under Wine beside the Linux-side broker that
 # gives them their lines: wine_serial_tests.sh SIMULATOR COMMAND...
-# SIMULATOR is the Linux vornic-controller-sim (the download cases skip
-# without it); COMMAND runs the tests (scripts/wine-run serial_tests.exe).
+# SIMULATOR is the Linux vornic-controller-sim of the default build (the
+# download cases fail without it, naming the reason); COMMAND runs the tests
+# (scripts/wine-run serial_tests.exe).
 set -euo pipefail
 
 simulator="$1"
