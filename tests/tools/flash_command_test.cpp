@@ -64,7 +64,7 @@ TEST(FlashCommand, InterruptBreaksTheDownloadOffLikeTheBreakButton) {
     while ((line = flash.ReadLine(kRunMs)) && *line != "progress 1%") {
     }
     ASSERT_TRUE(line) << "no progress came";
-    flash.Signal(SIGINT);
+    flash.Interrupt();
     EXPECT_EQ(flash.Wait(kRunMs), 1);
     EXPECT_NE(flash.Stderr().find("Download firmware erroe!\n"), std::string::npos) << flash.Stderr();
 }
@@ -219,7 +219,7 @@ TEST(FlashCommand, ConfigPathNamesTheFileTheWindowWouldUse) {
 TEST(SimulatorCommand, TerminationPrintsTheSummaryAndUsageErrorsExitTwo) {
     Subprocess sim(Sim({}));
     ASSERT_FALSE(StartSimulator(sim).empty());
-    sim.Signal(SIGTERM);
+    sim.Terminate();
     EXPECT_EQ(sim.Wait(kStartMs), 1);
     EXPECT_NE(sim.Stdout().find("summary: frames=0 bad=0 images=0 complete=no sessions=0\n"), std::string::npos);
 
@@ -234,7 +234,7 @@ TEST(SimulatorCommand, SerialModeNamesItsPseudoTerminal) {
     ASSERT_TRUE(banner);
     ASSERT_EQ(banner->rfind("serial /dev/pts/", 0), 0u) << *banner;
     EXPECT_TRUE(std::filesystem::exists(banner->substr(7)));
-    sim.Signal(SIGINT);
+    sim.Interrupt();
     EXPECT_EQ(sim.Wait(kStartMs), 1);
 }
 

@@ -181,7 +181,7 @@ TEST(FleetCommand, ALinkFailureIsTriedAgainAfterItsWaveAndAReplyRefusalIsNot) {
     ASSERT_EQ(report[second].size(), 1u);
     ExpectAttempt(report[second][0], 1, false, 1, "echo char error!", ReadFile(image));
 
-    sim.Signal(SIGTERM);
+    sim.Terminate();
     EXPECT_EQ(sim.Wait(kStartMs), 1) << "controller 2 holds no whole image";
     EXPECT_NE(sim.Stdout().find("summary 1: frames=515 bad=0 images=1 complete=yes sessions=2\n"
                                 "summary 2: frames=2 bad=0 images=0 complete=no sessions=1\n"
@@ -199,7 +199,7 @@ TEST(FleetCommand, InterruptBreaksEveryRunningTargetAndTheReportIsStillWritten) 
                             "2", "--report", folder.Path("report.jsonl"), image}));
     ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), b.SerialPath()})) << flash.Stdout() << flash.Stderr();
 
-    flash.Signal(SIGINT);
+    flash.Interrupt();
     EXPECT_EQ(flash.Wait(kRunMs), 1);
     EXPECT_TRUE(EndsWith(flash.Stdout(), "3 targets: 0 ok, 3 failed\n"
                                          "  " + Endpoint(a) + ": Download firmware erroe!\n"
@@ -248,7 +248,7 @@ TEST(FleetCommand, AKilledFleetBreaksItsDownloadsOffToo) {
     support::SimulatorThread a({"--delay-ms", "50"}), b({"--delay-ms", "50"});
     Subprocess flash(Flash({"--tcp", Endpoint(a), "--tcp", Endpoint(b), WriteImage(folder.Path("fw.bin"), 65536)}));
     ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), Endpoint(b)})) << flash.Stdout();
-    flash.Signal(SIGKILL);
+    flash.Kill();
     EXPECT_EQ(flash.Wait(kRunMs), std::nullopt);
     for (support::SimulatorThread* sim : {&a, &b}) {
         EXPECT_TRUE(sim->WaitForSessions(1, std::chrono::seconds(20))) << "the download went on";
