@@ -6,6 +6,8 @@
 
 #include <cerrno>
 
+#include "platform/event_posix.h"
+
 namespace platform {
 
 namespace {

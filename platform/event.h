@@ -2,7 +2,9 @@
 // Event objects with the semantics the design expects of the kernel events:
 // auto-reset (a wait that sees the signal consumes it) or manual-reset (stays
 // signalled until Reset), timed waits, and a wait on several at once. Each
-// event is an eventfd, so a wait may also include a device descriptor.
+// event is the OS's own waitable object: an eventfd on Linux, so that a wait
+// may also include a device descriptor (platform/event_posix.h), or a kernel
+// event on Windows.
 
 #include <atomic>
 #include <chrono>
@@ -27,25 +29,28 @@ public:
     Event(const Event&) = delete;
     Event& operator=(const Event&) = delete;
 
-    // False when the eventfd could not be created; every operation then fails.
-    bool IsValid() const { return m_fd >= 0; }
+    // False when the system could not create the event; every operation
+    // then fails.
+    bool IsValid() const { return m_handle != kNoHandle; }
     bool Set();
     bool Reset();
+    // Whether the event is signalled now; an auto-reset event keeps its signal.
     bool IsSignalled() const;
 
     // True when the event was signalled within timeoutMs (kInfinite: no limit).
     bool Wait(std::int64_t timeoutMs);
 
-    int Descriptor() const { return m_fd; }
     ResetMode Mode() const { return m_mode; }
 
 private:
-    friend int WaitForAny(std::span<Event* const>, std::int64_t);
-    friend int WaitForAnyOrDescriptor(std::span<Event* const>, int, short, std::int64_t, short*);
+    // The OS's wait functions, which see the handle.
+    friend struct EventAccess;
     bool TryConsume();
     void Acquire() const { (void)m_generation.load(std::memory_order_acquire); }
 
-    int m_fd = -1;
+    static constexpr std::intptr_t kNoHandle = -1;
+    // The eventfd on Linux, the event's HANDLE on Windows.
+    std::intptr_t m_handle = kNoHandle;
     ResetMode m_mode;
     // Publishes what the setter wrote before Set to whoever sees the signal.
     std::atomic<std::uint32_t> m_generation{0};
@@ -57,10 +62,5 @@ private:
 // Waits until one of the events is signalled; returns its index, the lowest
 // when several are (an auto-reset one is consumed), kWaitTimeout or kWaitFailed.
 int WaitForAny(std::span<Event* const> events, std::int64_t timeoutMs);
-
-// The same, with a device descriptor polled for `pollEvents` as the last
-// entry: its index is events.size(), and its revents are stored in *revents.
-int WaitForAnyOrDescriptor(std::span<Event* const> events, int fd, short pollEvents,
-                           std::int64_t timeoutMs, short* revents);
 
 }  // namespace platform

@@ -1,4 +1,5 @@
 #include "platform/event.h"
+#include "platform/event_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -11,37 +12,48 @@
 
 namespace platform {
 
+// The eventfd behind an event, for poll(2).
+struct EventAccess {
+    static int Descriptor(const Event& e) { return static_cast<int>(e.m_handle); }
+    static bool TryConsume(Event& e) { return e.TryConsume(); }
+};
+
+namespace {
+int Fd(const Event& e) { return EventAccess::Descriptor(e); }
+}  // namespace
+
 Event::Event(ResetMode mode, bool initiallySignalled) : m_mode(mode) {
-    m_fd = ::eventfd(initiallySignalled ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    const int fd = ::eventfd(initiallySignalled ? 1 : 0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd >= 0) m_handle = fd;
 }
 
 Event::~Event() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (IsValid()) ::close(Fd(*this));
 }
 
 bool Event::Set() {
-    if (m_fd < 0) return false;
+    if (!IsValid()) return false;
     std::lock_guard<std::mutex> lock(m_setLock);
     m_generation.fetch_add(1, std::memory_order_release);
     const std::uint64_t one = 1;
     for (;;) {
-        if (::write(m_fd, &one, sizeof one) == sizeof one) return true;
+        if (::write(Fd(*this), &one, sizeof one) == sizeof one) return true;
         if (errno == EINTR) continue;
         return errno == EAGAIN;  // the counter is saturated: signalled anyway
     }
 }
 
 bool Event::Reset() {
-    if (m_fd < 0) return false;
+    if (!IsValid()) return false;
     std::uint64_t value;
-    while (::read(m_fd, &value, sizeof value) < 0 && errno == EINTR) {
+    while (::read(Fd(*this), &value, sizeof value) < 0 && errno == EINTR) {
     }
     return true;
 }
 
 bool Event::IsSignalled() const {
-    if (m_fd < 0) return false;
-    pollfd p{m_fd, POLLIN, 0};
+    if (!IsValid()) return false;
+    pollfd p{Fd(*this), POLLIN, 0};
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
 
@@ -54,7 +66,7 @@ bool Event::TryConsume() {
     }
     std::uint64_t value;
     for (;;) {
-        if (::read(m_fd, &value, sizeof value) == sizeof value) {
+        if (::read(Fd(*this), &value, sizeof value) == sizeof value) {
             Acquire();
             return true;
         }
@@ -76,8 +88,8 @@ int WaitForAnyOrDescriptor(std::span<Event* const> events, int fd, short pollEve
     std::vector<pollfd> fds;
     fds.reserve(events.size() + 1);
     for (Event* e : events) {
-        if (e == nullptr || e->m_fd < 0) return kWaitFailed;
-        fds.push_back({e->m_fd, POLLIN, 0});
+        if (e == nullptr || !e->IsValid()) return kWaitFailed;
+        fds.push_back({Fd(*e), POLLIN, 0});
     }
     if (fd >= 0) fds.push_back({fd, pollEvents, 0});
     if (fds.empty()) return kWaitFailed;
@@ -92,7 +104,8 @@ int WaitForAnyOrDescriptor(std::span<Event* const> events, int fd, short pollEve
         }
         for (std::size_t i = 0; i < events.size(); ++i) {
             if (fds[i].revents & (POLLNVAL | POLLERR)) return kWaitFailed;
-            if ((fds[i].revents & POLLIN) && events[i]->TryConsume()) return static_cast<int>(i);
+            if ((fds[i].revents & POLLIN) && EventAccess::TryConsume(*events[i]))
+                return static_cast<int>(i);
         }
         if (fd >= 0 && fds.back().revents != 0) {
             if (revents) *revents = fds.back().revents;

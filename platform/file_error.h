@@ -27,8 +27,9 @@ enum class FileErrorCause {
 
 inline constexpr std::size_t kMaxFileErrorText = 1023;
 
-// The cause of the system error `err` (errno here).
-FileErrorCause FileErrorCauseFromErrno(int err);
+// The cause of the system error `err`: errno on POSIX, GetLastError's code
+// on Windows.
+FileErrorCause FileErrorCauseFromSystemError(int err);
 
 // The text of `cause` with %1 replaced by `path` ("an unnamed file" when the
 // path is empty), cut to at most 1023 bytes without splitting a character.

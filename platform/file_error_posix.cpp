@@ -4,7 +4,7 @@
 
 namespace platform {
 
-FileErrorCause FileErrorCauseFromErrno(int err) {
+FileErrorCause FileErrorCauseFromSystemError(int err) {
     switch (err) {
     case 0: return FileErrorCause::None;
     case ENOENT: return FileErrorCause::FileNotFound;

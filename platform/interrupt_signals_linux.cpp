@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/event_posix.h"
 #include "platform/interrupt_source_linux.h"
 #include "platform/poll_deadline.h"
 

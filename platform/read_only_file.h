@@ -32,9 +32,10 @@ public:
     // Opens an existing regular file and takes an exclusive lock on it, so
     // that another program holding the lock makes the open fail with a sharing
     // violation. Anything but a regular file is refused as access denied: a
-    // pipe or a device could block the reader forever.
+    // pipe or a device could block the reader forever. On Windows the lock is
+    // the open itself, which shares the file with no one.
     bool Open(const std::string& path, FileErrorCause* cause);
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_handle != kNoHandle; }
 
     std::uint64_t Length() const;             // throws FileError
     std::size_t Read(void* buffer, std::size_t count);  // short only at the end; throws FileError
@@ -45,13 +46,15 @@ public:
     void Close();
 
 private:
-    int m_fd = -1;
+    static constexpr std::intptr_t kNoHandle = -1;
+    // The descriptor on POSIX, the file's HANDLE on Windows.
+    std::intptr_t m_handle = kNoHandle;
     std::int64_t m_size = 0;
     std::int64_t m_modifiedSec = 0;
     std::int64_t m_modifiedNsec = 0;
 };
 
-// Test seam: the next lock taken by Open fails with `error`.
+// Test seam: the next lock taken by Open fails with the system error `error`.
 void FailNextFileLock(int error);
 
 }  // namespace platform

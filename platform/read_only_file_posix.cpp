@@ -21,6 +21,8 @@ int LockExclusive(int fd) {
     }
     return ::flock(fd, LOCK_EX | LOCK_NB);
 }
+// The descriptor, kept in the handle that the header holds for every OS.
+int Fd(std::intptr_t handle) { return static_cast<int>(handle); }
 }  // namespace
 
 void FailNextFileLock(int error) { g_lockFault.store(error); }
@@ -30,36 +32,34 @@ ReadOnlyFile::~ReadOnlyFile() { Close(); }
 bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
     Close();
     auto fail = [&](FileErrorCause c) {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
+        Close();
         if (cause) *cause = c;
         return false;
     };
     if (path.empty()) return fail(FileErrorCause::BadPath);
 
     struct stat st{};
-    if (::stat(path.c_str(), &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (::stat(path.c_str(), &st) != 0) return fail(FileErrorCauseFromSystemError(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
 
     // O_NONBLOCK: should the path turn into a pipe between stat and open, the
     // open still returns at once, and the check below refuses it.
-    m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (m_fd < 0) return fail(FileErrorCauseFromErrno(errno));
-    if (::fstat(m_fd, &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return fail(FileErrorCauseFromSystemError(errno));
+    m_handle = fd;
+    if (::fstat(fd, &st) != 0) return fail(FileErrorCauseFromSystemError(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
 
     // Only another holder of the lock is a sharing violation. Any other
     // refusal (EBADF, ENOLCK, EOPNOTSUPP, EINVAL on network shares) means the
     // file system keeps no locks, and the image is read without one.
-    while (LockExclusive(m_fd) != 0) {
+    while (LockExclusive(fd) != 0) {
         if (errno == EINTR) continue;
         if (errno == EWOULDBLOCK) return fail(FileErrorCause::SharingViolation);
         break;
     }
-    const int flags = ::fcntl(m_fd, F_GETFL);
-    if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     m_size = st.st_size;
     m_modifiedSec = st.st_mtim.tv_sec;
     m_modifiedNsec = st.st_mtim.tv_nsec;
@@ -69,32 +69,32 @@ bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
 
 bool ReadOnlyFile::ChangedSinceOpen() const {
     struct stat st{};
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return true;
+    if (!IsOpen() || ::fstat(Fd(m_handle), &st) != 0) return true;
     return st.st_size != m_size || st.st_mtim.tv_sec != m_modifiedSec ||
            st.st_mtim.tv_nsec != m_modifiedNsec;
 }
 
 std::uint64_t ReadOnlyFile::Length() const {
     struct stat st{};
-    if (m_fd < 0) throw FileError(FileErrorCause::InvalidFile, "file not open");
-    if (::fstat(m_fd, &st) != 0) {
+    if (!IsOpen()) throw FileError(FileErrorCause::InvalidFile, "file not open");
+    if (::fstat(Fd(m_handle), &st) != 0) {
         const int err = errno;
-        throw FileError(FileErrorCauseFromErrno(err), SystemErrorText(err));
+        throw FileError(FileErrorCauseFromSystemError(err), SystemErrorText(err));
     }
     return static_cast<std::uint64_t>(st.st_size);
 }
 
 std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
-    if (m_fd < 0) throw FileError(FileErrorCause::InvalidFile, "file not open");
+    if (!IsOpen()) throw FileError(FileErrorCause::InvalidFile, "file not open");
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count) {
-        const ssize_t n = ::read(m_fd, out + done, count - done);
+        const ssize_t n = ::read(Fd(m_handle), out + done, count - done);
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
-            throw FileError(FileErrorCauseFromErrno(err), SystemErrorText(err));
+            throw FileError(FileErrorCauseFromSystemError(err), SystemErrorText(err));
         }
         done += static_cast<std::size_t>(n);
     }
@@ -102,9 +102,9 @@ std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
 }
 
 void ReadOnlyFile::Close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);  // closing also releases the lock
-        m_fd = -1;
+    if (IsOpen()) {
+        ::close(Fd(m_handle));  // closing also releases the lock
+        m_handle = kNoHandle;
     }
 }
 

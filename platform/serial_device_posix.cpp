@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include "platform/event_posix.h"
+
 namespace platform {
 
 namespace {

@@ -17,4 +17,14 @@ std::string SystemErrorText(int code) {
     return std::string(text) + "\n";
 }
 
+int SystemErrorCode(KnownError error) {
+    switch (error) {
+    case KnownError::AccessDenied: return EACCES;
+    case KnownError::DiskFull: return ENOSPC;
+    case KnownError::Busy: return EBUSY;
+    case KnownError::SharingViolation: return EWOULDBLOCK;
+    }
+    return 0;
+}
+
 }  // namespace platform

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/event_posix.h"
+
 namespace platform {
 
 namespace {

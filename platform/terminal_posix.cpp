@@ -13,6 +13,8 @@ winsize Size() {
 }
 }  // namespace
 
+void PrepareStandardOutput() {}
+
 bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
 int StandardOutputRows() { return Size().ws_row; }
 int StandardOutputColumns() { return Size().ws_col; }

@@ -24,9 +24,10 @@ bool CreateFileWithText(const std::string& path, std::string_view text, FileErro
 // Replaces the file at `path` with edit(its text), or creates it from
 // edit("") when it is missing; a link is written through to the file it
 // names. The replacement goes through a temporary file in the same folder,
-// synced and renamed over the old one with the old file's mode. A file that
-// no one may write (no write bit in its mode) is refused even to root: its
-// user has marked it read-only. An edit that changes nothing leaves the file
+// synced and renamed over the old one with the old file's mode (on Windows
+// its attributes and access rights). A file that no one may write (no write
+// bit in its mode, or the read-only attribute on Windows) is refused even to
+// root or an administrator: its user has marked it read-only. An edit that changes nothing leaves the file
 // alone, its time stamp included. On failure the file is as it was and
 // `cause` says why.
 bool RewriteFileText(const std::string& path,
@@ -34,7 +35,8 @@ bool RewriteFileText(const std::string& path,
                      FileErrorCause* cause);
 
 // Test seam: the next file replacement fails at `step` with the system error
-// `err`, as a full disk or a refused rename would make it fail.
+// `err` (errno, or a Win32 code on Windows), as a full disk or a refused
+// rename would make it fail.
 enum class ReplaceStep : std::uint8_t { CreateTemp, Write, Rename };
 void FailNextReplace(ReplaceStep step, int err);
 

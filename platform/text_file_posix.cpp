@@ -8,27 +8,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/replace_fault.h"
+
 namespace platform {
 
 namespace {
-
-std::atomic<std::uint8_t> g_failStep{0};  // ReplaceStep + 1; 0 for none
-std::atomic<int> g_failErrno{0};
-
-// True, with errno set, when the test seam fails this step.
-bool Injected(ReplaceStep step) {
-    std::uint8_t expected = static_cast<std::uint8_t>(static_cast<std::uint8_t>(step) + 1);
-    if (!g_failStep.compare_exchange_strong(expected, 0)) return false;
-    errno = g_failErrno.load();
-    return true;
-}
 
 bool Fail(FileErrorCause* cause, FileErrorCause value) {
     if (cause) *cause = value;
     return false;
 }
 
-bool FailErrno(FileErrorCause* cause, int err) { return Fail(cause, FileErrorCauseFromErrno(err)); }
+bool FailErrno(FileErrorCause* cause, int err) { return Fail(cause, FileErrorCauseFromSystemError(err)); }
 
 bool Succeed(FileErrorCause* cause) {
     if (cause) *cause = FileErrorCause::None;
@@ -36,7 +27,7 @@ bool Succeed(FileErrorCause* cause) {
 }
 
 bool WriteAllAt(int fd, std::string_view text, off_t offset) {
-    if (Injected(ReplaceStep::Write)) return false;
+    if (InjectedReplaceFailure(ReplaceStep::Write)) return false;
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::pwrite(fd, text.data() + done, text.size() - done,
@@ -102,7 +93,7 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     for (int attempt = 0;; ++attempt) {
         temp = folder + "." + base + "." + std::to_string(::getpid()) + "." +
                std::to_string(counter.fetch_add(1)) + ".tmp";
-        if (!Injected(ReplaceStep::CreateTemp)) {
+        if (!InjectedReplaceFailure(ReplaceStep::CreateTemp)) {
             fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                         old ? 0600 : 0666);
         }
@@ -111,7 +102,7 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
         if (err == EEXIST && attempt < 100) continue;
         if (old && (err == EACCES || err == EPERM)) return RewriteInPlace(target, text, cause);
         // What is missing when a new name cannot be made is the folder.
-        return Fail(cause, err == ENOENT ? FileErrorCause::BadPath : FileErrorCauseFromErrno(err));
+        return Fail(cause, err == ENOENT ? FileErrorCause::BadPath : FileErrorCauseFromSystemError(err));
     }
 
     auto abandon = [&](int err) {
@@ -133,18 +124,13 @@ bool ReplaceFile(const std::string& target, std::string_view text, const struct 
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0) return abandon(errno);
-    if (Injected(ReplaceStep::Rename) || ::rename(temp.c_str(), target.c_str()) != 0)
+    if (InjectedReplaceFailure(ReplaceStep::Rename) || ::rename(temp.c_str(), target.c_str()) != 0)
         return abandon(errno);
     SyncFolder(folder);
     return Succeed(cause);
 }
 
 }  // namespace
-
-void FailNextReplace(ReplaceStep step, int err) {
-    g_failErrno.store(err);
-    g_failStep.store(static_cast<std::uint8_t>(static_cast<std::uint8_t>(step) + 1));
-}
 
 bool PathExists(const std::string& path) {
     struct stat st{};
@@ -162,7 +148,7 @@ bool ReadFileText(const std::string& path, std::string* text, FileErrorCause* ca
         return Fail(cause, value);
     };
     struct stat st{};
-    if (::fstat(fd, &st) != 0) return fail(FileErrorCauseFromErrno(errno));
+    if (::fstat(fd, &st) != 0) return fail(FileErrorCauseFromSystemError(errno));
     if (!S_ISREG(st.st_mode)) return fail(FileErrorCause::AccessDenied);
     char buffer[4096];
     for (;;) {
@@ -170,7 +156,7 @@ bool ReadFileText(const std::string& path, std::string* text, FileErrorCause* ca
         if (n == 0) break;
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(FileErrorCauseFromErrno(errno));
+            return fail(FileErrorCauseFromSystemError(errno));
         }
         text->append(buffer, static_cast<std::size_t>(n));
     }

@@ -14,6 +14,7 @@
 #include "download/stop_wait.h"
 #include "platform/event.h"
 #include "platform/interrupt_signals.h"
+#include "platform/program_arguments.h"
 #include "platform/tcp_socket.h"
 #include "platform/terminal.h"
 #include "settings/comm_settings.h"
@@ -70,7 +71,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    const flash::FlashCommandLine command = flash::ParseFlashOptions(std::vector<std::string>(argv + 1, argv + argc));
+    platform::PrepareStandardOutput();
+    const flash::FlashCommandLine command = flash::ParseFlashOptions(platform::ProgramArguments(argc, argv));
     switch (command.outcome) {
         case tools::ParseOutcome::Run:
             break;

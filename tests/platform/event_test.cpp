@@ -3,8 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
-#include <poll.h>
-#include <unistd.h>
 
 #include "platform/event.h"
 #include "platform/thread.h"
@@ -55,17 +53,21 @@ TEST(EventSemantics, WaitForAnyPrefersTheLowerIndexWhenBothAreSignalled) {
     EXPECT_EQ(platform::WaitForAny(both, 0), platform::kWaitTimeout);
 }
 
-TEST(EventSemantics, WaitIncludesADescriptor) {
-    Event e(ResetMode::Auto, false);
-    int fds[2];
-    ASSERT_EQ(::pipe(fds), 0);
-    ASSERT_EQ(::write(fds[1], "x", 1), 1);
-    Event* one[] = {&e};
-    short revents = 0;
-    EXPECT_EQ(platform::WaitForAnyOrDescriptor(one, fds[0], POLLIN, 100, &revents), 1);
-    EXPECT_TRUE(revents & POLLIN);
-    ::close(fds[0]);
-    ::close(fds[1]);
+TEST(EventSemantics, WaitForAnyTakesOnlyTheWinnersSignalAndALookTakesNone) {
+    Event autoReset(ResetMode::Auto, false), manual(ResetMode::Manual, false);
+    manual.Set();
+    autoReset.Set();
+    EXPECT_TRUE(autoReset.IsSignalled());
+    EXPECT_TRUE(autoReset.IsSignalled()) << "looking must not consume the signal";
+    Event* both[] = {&autoReset, &manual};
+    EXPECT_EQ(platform::WaitForAny(both, 0), 0);
+    EXPECT_EQ(platform::WaitForAny(both, 0), 1);
+    EXPECT_EQ(platform::WaitForAny(both, platform::kInfinite), 1) << "a manual event stays set";
+    EXPECT_FALSE(autoReset.IsSignalled());
+    manual.Reset();
+    const auto start = steady_clock::now();
+    EXPECT_EQ(platform::WaitForAny(both, 30), platform::kWaitTimeout);
+    EXPECT_GE(ElapsedMs(start), 30);
 }
 
 TEST(EventSemantics, SignalFromAnotherThreadWakesTheWaiterAndPublishesItsWrites) {

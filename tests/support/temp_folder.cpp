@@ -1,24 +1,24 @@
 #include "support/temp_folder.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
 
+#include "platform/temp_folder.h"
+
 namespace support {
 
 namespace {
 
-std::string FolderPattern() {
+std::string FolderPrefix() {
     std::string name = "vornic-test";
     if (const auto* info = ::testing::UnitTest::GetInstance()->current_test_info()) {
         name = std::string("vornic-") + info->test_suite_name() + "." + info->name();
         std::replace(name.begin(), name.end(), '/', '_');  // parameterized names
         name.resize(std::min<std::size_t>(name.size(), 120));
     }
-    return (std::filesystem::temp_directory_path() / (name + "-XXXXXX")).string();
+    return name + "-";
 }
 
 void GiveBackWriteBits(const std::filesystem::path& root) {
@@ -35,11 +35,12 @@ void GiveBackWriteBits(const std::filesystem::path& root) {
 }  // namespace
 
 TempFolder::TempFolder() {
-    std::string pattern = FolderPattern();
-    if (::mkdtemp(pattern.data()) != nullptr)
-        m_dir = pattern;
+    std::string error;
+    const std::string dir = platform::MakePrivateTempFolder(FolderPrefix(), &error);
+    if (!dir.empty())
+        m_dir = Utf8Path(dir);
     else
-        ADD_FAILURE() << "could not make a temporary folder " << pattern;
+        ADD_FAILURE() << "could not make a temporary folder: " << error;
 }
 
 TempFolder::~TempFolder() {
@@ -51,30 +52,43 @@ TempFolder::~TempFolder() {
     std::filesystem::remove_all(m_dir, ec);
 }
 
+std::string TempFolder::Path(const std::string& name) const {
+    return Utf8(m_dir / Utf8Path(name));
+}
+
 std::set<std::string> TempFolder::Names() const {
     std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir))
-        names.insert(entry.path().filename().string());
+        names.insert(Utf8(entry.path().filename()));
     return names;
 }
 
+std::filesystem::path Utf8Path(const std::string& path) {
+    return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+
+std::string Utf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
 std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 Bytes ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
     out << text;
 }
 
 std::string WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    std::ofstream out(Utf8Path(path), std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path;
 }

@@ -25,7 +25,9 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& Dir() const { return m_dir; }
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+    // The path of `name` in the folder, in UTF-8 like every path the
+    // program handles.
+    std::string Path(const std::string& name) const;
     // The names in the folder: a rewrite must leave no temporary file behind.
     std::set<std::string> Names() const;
 
@@ -42,6 +44,11 @@ protected:
     TempFolder m_folder;
     const std::filesystem::path& m_dir = m_folder.Dir();
 };
+
+// Paths are UTF-8 texts in the program; std::filesystem would read a plain
+// std::string in the system's ANSI code page on Windows.
+std::filesystem::path Utf8Path(const std::string& path);
+std::string Utf8(const std::filesystem::path& path);
 
 std::string ReadAll(const std::string& path);
 Bytes ReadBytes(const std::string& path);

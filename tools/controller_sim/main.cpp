@@ -10,6 +10,8 @@
 
 #include "platform/event.h"
 #include "platform/interrupt_signals.h"
+#include "platform/program_arguments.h"
+#include "platform/terminal.h"
 #include "tools/controller_sim/controller_sim.h"
 #include "tools/controller_sim/sim_options.h"
 #include "tools/command_line.h"
@@ -46,7 +48,8 @@ sim::Summary Sum(const std::vector<sim::Summary>& each) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+    platform::PrepareStandardOutput();
+    const std::vector<std::string> args = platform::ProgramArguments(argc, argv);
     std::vector<sim::Options> options;
     std::string error;
     if (!sim::ParseControllers(args, &options, &error)) {
