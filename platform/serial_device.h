@@ -1,10 +1,12 @@
 #pragma once
 // The serial device under CSerialPort: a terminal opened exclusively and set
-// up with termios. Each call stands for one step of the port's logic (read the
-// settings, build the control block from a mode text, apply it, purge, count
-// the waiting bytes, wait for a received character, read one byte, write) and
-// reports a failure by its result with errno set, so that the caller can take
-// the system's text right after the call.
+// up with termios, or a COM device opened for overlapped I/O and set up with
+// the communication calls. Each call stands for one step of the port's logic
+// (read the settings, build the control block from a mode text, apply it,
+// purge, count the waiting bytes, wait for a received character, read one
+// byte, write) and reports a failure by its result with the OS's last error
+// set (platform::LastError), so that the caller can take the system's text
+// right after the call.
 
 #include <chrono>
 #include <cstdint>
@@ -15,20 +17,24 @@
 namespace platform {
 
 // The OS's device for COM `port` when no override names one: /dev/ttyS<n-1>
-// here (COM1 is /dev/ttyS0).
+// on Linux (COM1 is /dev/ttyS0), "\\.\COMn" on Windows (the only form that
+// reaches COM10 and above).
 std::string DefaultComDevicePath(std::uint16_t port);
 
-// A device descriptor. Descriptor 0 is a real descriptor, so "closed" needs a
-// value of its own besides "could not be opened".
-using ComHandle = int;
+// A device descriptor or a device handle, whichever the OS gives. Descriptor 0
+// is a real descriptor, so "closed" needs a value of its own besides "could
+// not be opened"; -1 is also the invalid-handle value of Windows.
+using ComHandle = std::intptr_t;
 inline constexpr ComHandle kInvalidComHandle = -1;
 inline constexpr ComHandle kNullComHandle = -2;
 inline bool IsOpenComHandle(ComHandle h) { return h >= 0; }
 
-// Opens the device for reading and writing, non-blocking, exclusively: TIOCEXCL
-// keeps other users off, and an exclusive flock keeps off other instances that
-// run as root (root ignores TIOCEXCL). kInvalidComHandle with errno on failure;
-// a port held by someone else fails with EWOULDBLOCK or EBUSY.
+// Opens the device for reading and writing, without blocking, exclusively.
+// Linux: TIOCEXCL keeps other users off, and an exclusive flock keeps off
+// other instances that run as root (root ignores TIOCEXCL); a port held by
+// someone else fails with EWOULDBLOCK or EBUSY. Windows: no sharing, and
+// overlapped I/O; a held port fails with ERROR_ACCESS_DENIED.
+// kInvalidComHandle with the last error set on failure.
 ComHandle OpenComDevice(const std::string& path);
 void CloseComDevice(ComHandle h);
 
@@ -50,26 +56,31 @@ struct DeviceControlBlock {
     LineControl fRtsControl = LineControl::Disable;
 };
 
-// The current settings of the device (tcgetattr, and the modem lines where the
-// device has them).
+// The current settings of the device (Linux: tcgetattr, and the modem lines
+// where the device has them; Windows: GetCommState, whose whole block is kept
+// for the SetCommState that follows).
 bool GetCommState(ComHandle h, DeviceControlBlock* dcb);
 
 // Sets baud rate, parity, data bits and stop bits from a mode text such as
-// "baud=19200 parity=N data=8 stop=1". Rejects with EINVAL, leaving `dcb` as it
-// was, what no device can do: an unknown key, a baud rate termios has no speed
-// for, a parity letter other than N, E, O, M, S, data bits outside 5..8, stop
-// bits other than 1, 1.5, 2.
+// "baud=19200 parity=N data=8 stop=1". Rejects with the rejected-parameter
+// code, leaving `dcb` as it was, what no device can do: an unknown key, a
+// parity letter other than N, E, O, M, S, data bits outside 5..8, stop bits
+// other than 1, 1.5, 2; on Linux also a baud rate termios has no speed for
+// (Windows leaves the rate to the driver's SetCommState).
 bool BuildCommDCB(const std::string& mode, DeviceControlBlock* dcb);
 
-// Applies the block: raw mode, CLOCAL and CREAD, no software flow control,
-// hardware flow control only when the block asks for it; then DTR and RTS as
-// the block says where the device has modem lines. EINVAL for a combination
-// the line can't carry (1.5 stop bits need 5 data bits, 2 stop bits need more
-// than 5, DSR handshake, DTR handshake).
+// Applies the block: raw binary mode, no software flow control, hardware flow
+// control only when the block asks for it, DTR and RTS as the block says.
+// Linux: CLOCAL and CREAD, modem lines where the device has them; the
+// rejected-parameter code for a combination the line can't carry (1.5 stop
+// bits need 5 data bits, 2 stop bits need more than 5, DSR handshake, DTR
+// handshake). Windows: the rest of the block as GetCommState read it; the
+// driver refuses what it can't carry.
 bool SetCommState(ComHandle h, const DeviceControlBlock& dcb);
 
-// The device's time-outs, in milliseconds. Only the write time-out applies
-// here: WriteTimeLimit gives it for a write of `length` bytes.
+// The device's time-outs, in milliseconds. On Linux only the write time-out
+// applies: WriteTimeLimit gives it for a write of `length` bytes. Windows
+// applies them all in the driver; a write still ends by WriteTimeLimit.
 struct CommTimeouts {
     std::uint32_t ReadIntervalTimeout = 0;
     std::uint32_t ReadTotalTimeoutMultiplier = 0;
@@ -77,21 +88,26 @@ struct CommTimeouts {
     std::uint32_t WriteTotalTimeoutMultiplier = 0;
     std::uint32_t WriteTotalTimeoutConstant = 0;
 };
-// Checks that the device can take time-outs (it is a terminal); the caller
-// keeps the record and applies the write time-out to its writes.
+// Linux: checks that the device can take time-outs (it is a terminal); the
+// caller keeps the record and applies the write time-out to its writes.
+// Windows: SetCommTimeouts.
 bool SetCommTimeouts(ComHandle h, const CommTimeouts& timeouts);
 std::chrono::milliseconds WriteTimeLimit(const CommTimeouts& timeouts, std::uint32_t length);
 
-// Discards both queues (tcflush TCIOFLUSH).
+// Ends pending transfers and discards both queues (tcflush TCIOFLUSH,
+// PurgeComm with all four flags).
 bool PurgeComm(ComHandle h);
 
-// The number of received bytes waiting to be read (FIONREAD).
+// The number of received bytes waiting to be read (FIONREAD; ClearCommError's
+// cbInQue, which also clears the device's error state).
 bool BytesWaiting(ComHandle h, std::uint32_t* count);
 
-// Starting the wait for a received character: a look at the device without
-// waiting. The read event is reset first and signalled when the device has
-// something to report at once (a character, or a hang-up: *hungUp is then
-// true). EINVAL from the look is the rejected-parameter case.
+// Starting the wait for a received character (Linux: a look at the device
+// without waiting; Windows: an overlapped WaitCommEvent for EV_RXCHAR on the
+// read event, which stays under way when Pending). The read event is reset
+// first and signalled when the device has something to report at once (a
+// character, or a hang-up: *hungUp is then true). The rejected-parameter code
+// gives InvalidParameter. Only one wait may be under way in the process.
 enum class CommWaitStart { Completed, Pending, InvalidParameter, Failed };
 CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp);
 
@@ -99,22 +115,26 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp);
 // `watchDevice`) the device to report a character or a hang-up, which signals
 // the read event. 0 for the read event, 1 for the interrupt event,
 // kWaitFailed otherwise. When the device is ready as the interrupt comes, the
-// read event wins and the interrupt stays signalled.
+// read event wins and the interrupt stays signalled. A device wait still under
+// way when the interrupt wins is ended here.
 int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Event& interrupt,
                              bool* hungUp);
 
-// One byte. NoByte when nothing could be read without waiting; Failed with
-// errno when the device failed or has gone (a read of 0 bytes counts as EIO).
+// One byte. NoByte when nothing could be read (Windows: the read's time-out
+// passed); Failed with the last error set when the device failed or has gone
+// (on Linux a read of 0 bytes counts as EIO).
 enum class ByteRead { One, NoByte, Failed };
 ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte);
 
 // A write in two steps, as an asynchronous write completes: StartWrite makes
-// one attempt without waiting and tells whether all went out at once; when it
-// is Pending, FinishWrite writes the rest until `deadline`. *moved counts the
+// one attempt without waiting (Windows: starts the overlapped WriteFile) and
+// tells whether it is complete at once; when it is Pending, FinishWrite
+// writes the rest (waits for the write) until `deadline`. *moved counts the
 // bytes written so far. FinishWrite is true when all bytes went out or the
-// deadline passed (the count then tells how far it got), false with errno when
-// the device failed or hung up. EINVAL from the first attempt is the
-// rejected-parameter case.
+// deadline passed (the count then tells how far it got; Windows ends the
+// write there), false with the last error set when the device failed or hung
+// up. The rejected-parameter code from the first attempt gives
+// InvalidParameter.
 enum class WriteStart { Completed, Pending, InvalidParameter, Failed };
 WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
                       std::uint32_t* moved);
@@ -122,7 +142,9 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
                  std::uint32_t* moved, std::chrono::steady_clock::time_point deadline);
 
 // Waits until the bytes written have left the device's output queue
-// (TIOCOUTQ at 0), looking again after short sleeps until `deadline`. When
+// (TIOCOUTQ at 0), looking again after short sleeps until `deadline`. On
+// Windows a write has completed only once the driver has sent it: nothing is
+// left to wait for. When
 // the deadline passes first, *unsent is what was still queued, at most
 // `length`, and those bytes are discarded: the rest of a write that ran out
 // of time never goes out later. A queue that cannot be read (a line that
@@ -131,11 +153,19 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
 void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
                    std::chrono::steady_clock::time_point deadline);
 
+// The OS's codes for the failures the steps tell apart, for tests that inject
+// them and look for their texts: a rejected parameter (EINVAL,
+// ERROR_INVALID_PARAMETER), a device that fails (EIO, ERROR_IO_DEVICE), a time
+// limit that passed (ETIMEDOUT, ERROR_TIMEOUT).
+extern const int kSerialErrorInvalidParameter;
+extern const int kSerialErrorIo;
+extern const int kSerialErrorTimedOut;
+
 // Test seam: the next call of the named step fails with `error` before it
-// touches the device. ETIMEDOUT on WaitWritable stands for a write deadline
-// that has passed; on WaitSent, for a deadline that passed with all the
-// bytes still queued (a line that never drains), any other error for a queue
-// that cannot be read.
+// touches the device. kSerialErrorTimedOut on WaitWritable stands for a write
+// deadline that has passed; on WaitSent, for a deadline that passed with all
+// the bytes still queued (a line that never drains), any other error for a
+// queue that cannot be read.
 enum class SerialCall {
     Open,
     GetAttributes,

@@ -1,8 +1,8 @@
 #include "platform/serial_device.h"
 
+#include "platform/serial_faults.h"
+
 #include <algorithm>
-#include <array>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -21,16 +21,8 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kSerialCallCount = static_cast<std::size_t>(SerialCall::WaitSent) + 1;
-std::array<std::atomic<int>, kSerialCallCount> g_faults{};
-
-// True, with errno set, when a test asked this call to fail.
-bool InjectedFailure(SerialCall call) {
-    const int error = g_faults[static_cast<std::size_t>(call)].exchange(0);
-    if (error == 0) return false;
-    errno = error;
-    return true;
-}
+// A ComHandle here is always a descriptor.
+int Fd(ComHandle h) { return static_cast<int>(h); }
 
 constexpr short kGoneEvents = POLLHUP | POLLERR | POLLNVAL;
 // A byte takes about half a millisecond at 19200 baud: the queue is looked at
@@ -128,7 +120,7 @@ bool ParseModeEntry(const std::string& key, const std::string& value, DeviceCont
 // Raises or lowers one modem line; a device without modem lines (a
 // pseudo-terminal) answers ENOTTY or EINVAL, which is no failure.
 bool SetModemLine(ComHandle h, int line, bool raised) {
-    if (::ioctl(h, raised ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
+    if (::ioctl(Fd(h), raised ? TIOCMBIS : TIOCMBIC, &line) == 0) return true;
     return errno == ENOTTY || errno == EINVAL;
 }
 
@@ -138,16 +130,12 @@ std::string DefaultComDevicePath(std::uint16_t port) {
     return "/dev/ttyS" + std::to_string(port - 1);
 }
 
-void FailNextSerialCall(SerialCall call, int error) {
-    g_faults[static_cast<std::size_t>(call)].store(error);
-}
-
-void ClearSerialFaults() {
-    for (auto& fault : g_faults) fault.store(0);
-}
+const int kSerialErrorInvalidParameter = EINVAL;
+const int kSerialErrorIo = EIO;
+const int kSerialErrorTimedOut = ETIMEDOUT;
 
 ComHandle OpenComDevice(const std::string& path) {
-    if (InjectedFailure(SerialCall::Open)) return kInvalidComHandle;
+    if (InjectedSerialFailure(SerialCall::Open)) return kInvalidComHandle;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kInvalidComHandle;
     // The lock first: a refused second opener must not touch the holder's line.
@@ -165,14 +153,14 @@ ComHandle OpenComDevice(const std::string& path) {
 void CloseComDevice(ComHandle h) {
     if (!IsOpenComHandle(h)) return;
     // The exclusive flag belongs to the terminal, not to this descriptor.
-    (void)::ioctl(h, TIOCNXCL);
-    ::close(h);
+    (void)::ioctl(Fd(h), TIOCNXCL);
+    ::close(Fd(h));
 }
 
 bool GetCommState(ComHandle h, DeviceControlBlock* dcb) {
-    if (InjectedFailure(SerialCall::GetAttributes)) return false;
+    if (InjectedSerialFailure(SerialCall::GetAttributes)) return false;
     termios t{};
-    if (::tcgetattr(h, &t) != 0) return false;
+    if (::tcgetattr(Fd(h), &t) != 0) return false;
 
     dcb->BaudRate = BaudOf(::cfgetospeed(&t));
     if (!(t.c_cflag & PARENB)) dcb->Parity = ParityMode::None;
@@ -184,7 +172,7 @@ bool GetCommState(ComHandle h, DeviceControlBlock* dcb) {
 
     const bool hardwareFlow = (t.c_cflag & CRTSCTS) != 0;
     int lines = 0;
-    const bool haveLines = ::ioctl(h, TIOCMGET, &lines) == 0;
+    const bool haveLines = ::ioctl(Fd(h), TIOCMGET, &lines) == 0;
     dcb->fOutxCtsFlow = hardwareFlow;
     dcb->fOutxDsrFlow = false;
     dcb->fDsrSensitivity = false;
@@ -228,7 +216,7 @@ bool BuildCommDCB(const std::string& mode, DeviceControlBlock* dcb) {
 }
 
 bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
-    if (InjectedFailure(SerialCall::SetAttributes)) return false;
+    if (InjectedSerialFailure(SerialCall::SetAttributes)) return false;
     speed_t speed;
     const bool lineCanCarry =
         SpeedOf(dcb.BaudRate, &speed) && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
@@ -241,7 +229,7 @@ bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
     }
 
     termios t{};
-    if (::tcgetattr(h, &t) != 0) return false;
+    if (::tcgetattr(Fd(h), &t) != 0) return false;
     ::cfmakeraw(&t);
     t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
     t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS);
@@ -258,12 +246,12 @@ bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     if (::cfsetispeed(&t, speed) != 0 || ::cfsetospeed(&t, speed) != 0) return false;
-    if (::tcsetattr(h, TCSANOW, &t) != 0) return false;
+    if (::tcsetattr(Fd(h), TCSANOW, &t) != 0) return false;
 
     // tcsetattr succeeds when any part was applied; a driver that dropped the
     // speed or the frame format has refused the block.
     termios applied{};
-    if (::tcgetattr(h, &applied) != 0) return false;
+    if (::tcgetattr(Fd(h), &applied) != 0) return false;
     constexpr tcflag_t kFrame = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
     if (::cfgetospeed(&applied) != speed || (applied.c_cflag & kFrame) != (t.c_cflag & kFrame)) {
         errno = EINVAL;
@@ -278,35 +266,30 @@ bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
 }
 
 bool SetCommTimeouts(ComHandle h, const CommTimeouts&) {
-    if (InjectedFailure(SerialCall::SetTimeouts)) return false;
+    if (InjectedSerialFailure(SerialCall::SetTimeouts)) return false;
     termios t{};
-    return ::tcgetattr(h, &t) == 0;
-}
-
-std::chrono::milliseconds WriteTimeLimit(const CommTimeouts& timeouts, std::uint32_t length) {
-    return std::chrono::milliseconds(timeouts.WriteTotalTimeoutConstant) +
-           std::chrono::milliseconds(timeouts.WriteTotalTimeoutMultiplier) * static_cast<std::int64_t>(length);
+    return ::tcgetattr(Fd(h), &t) == 0;
 }
 
 bool PurgeComm(ComHandle h) {
-    if (InjectedFailure(SerialCall::Purge)) return false;
-    return ::tcflush(h, TCIOFLUSH) == 0;
+    if (InjectedSerialFailure(SerialCall::Purge)) return false;
+    return ::tcflush(Fd(h), TCIOFLUSH) == 0;
 }
 
 bool BytesWaiting(ComHandle h, std::uint32_t* count) {
     *count = 0;
-    if (InjectedFailure(SerialCall::BytesWaiting)) return false;
+    if (InjectedSerialFailure(SerialCall::BytesWaiting)) return false;
     int n = 0;
-    if (::ioctl(h, FIONREAD, &n) != 0) return false;
+    if (::ioctl(Fd(h), FIONREAD, &n) != 0) return false;
     *count = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     return true;
 }
 
 CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
     readEvent.Reset();
-    if (InjectedFailure(SerialCall::PollReceived))
+    if (InjectedSerialFailure(SerialCall::PollReceived))
         return errno == EINVAL ? CommWaitStart::InvalidParameter : CommWaitStart::Failed;
-    pollfd p{h, POLLIN, 0};
+    pollfd p{Fd(h), POLLIN, 0};
     int n;
     while ((n = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
     }
@@ -319,16 +302,16 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
 
 int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Event& interrupt,
                              bool* hungUp) {
-    if (InjectedFailure(SerialCall::WaitReceived)) return kWaitFailed;
+    if (InjectedSerialFailure(SerialCall::WaitReceived)) return kWaitFailed;
     Event* events[] = {&readEvent, &interrupt};
     if (!watchDevice) return WaitForAny(events, kInfinite);
 
     short revents = 0;
-    const int which = WaitForAnyOrDescriptor(events, h, POLLIN, kInfinite, &revents);
+    const int which = WaitForAnyOrDescriptor(events, Fd(h), POLLIN, kInfinite, &revents);
     if (which == 1) {
         // The interrupt was taken first; a device that is ready as well wins,
         // and the interrupt is given back for the reader's next look.
-        pollfd p{h, POLLIN, 0};
+        pollfd p{Fd(h), POLLIN, 0};
         if (::poll(&p, 1, 0) != 1 || p.revents == 0) return 1;
         revents = p.revents;
         interrupt.Set();
@@ -341,9 +324,9 @@ int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Ev
 }
 
 ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
-    if (InjectedFailure(SerialCall::Read)) return ByteRead::Failed;
+    if (InjectedSerialFailure(SerialCall::Read)) return ByteRead::Failed;
     for (;;) {
-        const ssize_t n = ::read(h, byte, 1);
+        const ssize_t n = ::read(Fd(h), byte, 1);
         if (n == 1) return ByteRead::One;
         if (n == 0) {
             errno = EIO;  // the device has gone: no byte will ever come
@@ -358,10 +341,10 @@ ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
 WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
                       std::uint32_t* moved) {
     *moved = 0;
-    if (InjectedFailure(SerialCall::Write))
+    if (InjectedSerialFailure(SerialCall::Write))
         return errno == EINVAL ? WriteStart::InvalidParameter : WriteStart::Failed;
     for (;;) {
-        const ssize_t n = ::write(h, data, length);
+        const ssize_t n = ::write(Fd(h), data, length);
         if (n >= 0) {
             *moved = static_cast<std::uint32_t>(n);
             return *moved == length ? WriteStart::Completed : WriteStart::Pending;
@@ -378,9 +361,9 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
     while (*moved < length) {
         const auto left = ceil<milliseconds>(deadline - steady_clock::now());
         if (left <= milliseconds::zero()) return true;
-        if (InjectedFailure(SerialCall::WaitWritable)) return errno == ETIMEDOUT;
+        if (InjectedSerialFailure(SerialCall::WaitWritable)) return errno == ETIMEDOUT;
 
-        pollfd p{h, POLLOUT, 0};
+        pollfd p{Fd(h), POLLOUT, 0};
         const int n = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 0x7fffffff)));
         if (n < 0) {
             if (errno == EINTR) continue;
@@ -391,7 +374,7 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
             errno = (p.revents & POLLNVAL) ? EBADF : EIO;
             return false;
         }
-        const ssize_t w = ::write(h, data + *moved, length - *moved);
+        const ssize_t w = ::write(Fd(h), data + *moved, length - *moved);
         if (w > 0) {
             *moved += static_cast<std::uint32_t>(w);
         } else if (w < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
@@ -404,10 +387,10 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
 void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
                    std::chrono::steady_clock::time_point deadline) {
     *unsent = 0;
-    if (InjectedFailure(SerialCall::WaitSent)) {
+    if (InjectedSerialFailure(SerialCall::WaitSent)) {
         if (errno == ETIMEDOUT) {
             *unsent = length;
-            (void)::tcflush(h, TCOFLUSH);
+            (void)::tcflush(Fd(h), TCOFLUSH);
         }
         return;
     }
@@ -416,12 +399,12 @@ void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
         // A queue that can no longer be looked at (the line hung up as the
         // controller took the frame) holds nothing to wait for: the hang-up
         // is the next read's to report, as it was before this wait existed.
-        if (::ioctl(h, TIOCOUTQ, &queued) != 0) return;
+        if (::ioctl(Fd(h), TIOCOUTQ, &queued) != 0) return;
         if (queued <= 0) return;
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             *unsent = std::min(static_cast<std::uint32_t>(queued), length);
-            (void)::tcflush(h, TCOFLUSH);
+            (void)::tcflush(Fd(h), TCOFLUSH);
             return;
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSentLookInterval, deadline - now));

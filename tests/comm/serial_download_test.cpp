@@ -6,12 +6,11 @@
 
 #include <algorithm>
 #include <chrono>
-#include <optional>
 
 #include "download/download_frame.h"
 #include "platform/com_port_paths.h"
+#include "serial_pty.h"
 #include "support/recording_context.h"
-#include "support/simulator_thread.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -31,27 +30,13 @@ public:
     }
 };
 
-// The simulator on a thread of the test, serving a pseudo-terminal that COM2
-// is mapped to.
-class SerialSimulator {
+// The simulator serving a pseudo-terminal that COM2 is mapped to.
+class SerialSimulator : public serial_test::SerialSimulator {
 public:
-    explicit SerialSimulator(std::vector<std::string> args) : m_sim(WithSerial(std::move(args))) {
-        if (m_sim.IsRunning()) platform::SetComPortPath(kCom, m_sim.SerialPath());
+    explicit SerialSimulator(std::vector<std::string> args) : serial_test::SerialSimulator(std::move(args)) {
+        if (IsRunning()) MapTo(kCom);
     }
     ~SerialSimulator() { platform::ClearComPortPaths(); }
-
-    bool IsRunning() const { return m_sim.IsRunning(); }
-    // The summary once the tool has let go of the line.
-    sim::Summary SummaryAfterOneSession() const { return m_sim.SummaryAfter(1); }
-    std::optional<sim::Image> LastImage() const { return m_sim.LastImage(); }
-
-private:
-    static std::vector<std::string> WithSerial(std::vector<std::string> args) {
-        args.insert(args.begin(), "--serial");
-        return args;
-    }
-
-    support::SimulatorThread m_sim;
 };
 
 Bytes RandomImage(unsigned seed) { return support::RandomBytes(kImageSize, seed); }
@@ -71,33 +56,31 @@ void RunDownload(SerialContext& context) {
 TEST(SerialDownload, ImageArrivesByteIdenticalOverAPseudoTerminal) {
     support::TempFolder folder;
     SerialSimulator sim({});
-    ASSERT_TRUE(sim.IsRunning());
+    ASSERT_TRUE(sim.IsRunning()) << sim.Problem();
     const Bytes image = RandomImage(11);
     SerialContext context(WriteImage(folder, image));
 
     RunDownload(context);
 
     ExpectEndedWith(context, "Download firmware successfully!", MessageStyle::Information);
-    const sim::Summary summary = sim.SummaryAfterOneSession();
-    EXPECT_EQ(summary.frames, 512);
-    EXPECT_EQ(summary.bad, 0);
-    EXPECT_TRUE(summary.complete);
-    const auto received = sim.LastImage();
-    ASSERT_TRUE(received.has_value());
-    EXPECT_TRUE(std::equal(received->begin(), received->end(), image.begin()));
+    const auto outcome = sim.OutcomeAfterOneSession();
+    EXPECT_EQ(outcome.frames, 512);
+    EXPECT_EQ(outcome.bad, 0);
+    EXPECT_TRUE(outcome.complete);
+    EXPECT_TRUE(outcome.image == image) << "the image arrived changed";
 }
 
 TEST(SerialDownload, EchoErrorReplyAtFrame100EndsTheRun) {
     support::TempFolder folder;
     SerialSimulator sim({"--fault-reply", "0x02@100"});
-    ASSERT_TRUE(sim.IsRunning());
+    ASSERT_TRUE(sim.IsRunning()) << sim.Problem();
     SerialContext context(WriteImage(folder, RandomImage(12)));
 
     RunDownload(context);
 
     ExpectEndedWith(context, "echo char error!", MessageStyle::Warning);
-    const sim::Summary summary = sim.SummaryAfterOneSession();
-    EXPECT_EQ(summary.frames, 101);
-    EXPECT_EQ(summary.bad, 0);
-    EXPECT_FALSE(summary.complete);
+    const auto outcome = sim.OutcomeAfterOneSession();
+    EXPECT_EQ(outcome.frames, 101);
+    EXPECT_EQ(outcome.bad, 0);
+    EXPECT_FALSE(outcome.complete);
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <thread>
 
 #include "comm/comm_channel.h"
@@ -194,7 +193,7 @@ TEST_F(SerialRead, HungUpDeviceEndsEveryLaterReadAtOnce) {
 
 TEST_F(SerialRead, ByteReadFailureEndsTheReadAtOnce_InjectedEio) {
     ASSERT_TRUE(m_pty.Send({1, 2, 3}));
-    platform::FailNextSerialCall(platform::SerialCall::Read, EIO);
+    platform::FailNextSerialCall(platform::SerialCall::Read, platform::kSerialErrorIo);
     const Outcome o = Read(8, 10000);
     EXPECT_TRUE(o.bytes.empty());
     EXPECT_LT(o.ms, kSlack);
@@ -204,7 +203,7 @@ TEST_F(SerialRead, ByteReadFailureEndsTheReadAtOnce_InjectedEio) {
 
 TEST_F(SerialRead, EventWaitRefusedAsAnInvalidParameterWaitsOutTheTimeout_InjectedEinval) {
     ASSERT_TRUE(m_pty.Send({1, 2, 3}));
-    platform::FailNextSerialCall(platform::SerialCall::PollReceived, EINVAL);
+    platform::FailNextSerialCall(platform::SerialCall::PollReceived, platform::kSerialErrorInvalidParameter);
     const Outcome o = Read(8, 200);
     EXPECT_TRUE(o.bytes.empty());
     EXPECT_GE(o.ms, 200);
@@ -213,7 +212,7 @@ TEST_F(SerialRead, EventWaitRefusedAsAnInvalidParameterWaitsOutTheTimeout_Inject
 
 TEST_F(SerialRead, EventWaitFailingOtherwiseWaitsOutTheTimeout_InjectedEio) {
     ASSERT_TRUE(m_pty.Send({1, 2, 3}));
-    platform::FailNextSerialCall(platform::SerialCall::PollReceived, EIO);
+    platform::FailNextSerialCall(platform::SerialCall::PollReceived, platform::kSerialErrorIo);
     const Outcome o = Read(8, 200);
     EXPECT_TRUE(o.bytes.empty());
     EXPECT_GE(o.ms, 200);

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <thread>
 
 #include "comm/serial_port.h"
@@ -74,14 +73,14 @@ TEST_F(SerialWrite, NothingToSendOrNoPortFails) {
 
 TEST_F(SerialWrite, ErrorStateThatCannotBeClearedFails_InjectedEio) {
     const std::uint8_t byte = 0x5A;
-    platform::FailNextSerialCall(platform::SerialCall::BytesWaiting, EIO);
+    platform::FailNextSerialCall(platform::SerialCall::BytesWaiting, platform::kSerialErrorIo);
     EXPECT_FALSE(m_port.WritePort(&byte, 1, nullptr));
     EXPECT_EQ(m_port.LastErrorText, "ClearCommError");
 }
 
 TEST_F(SerialWrite, WriteRefusedAsAnInvalidParameter_InjectedEinval) {
     const std::uint8_t byte = 0x5A;
-    platform::FailNextSerialCall(platform::SerialCall::Write, EINVAL);
+    platform::FailNextSerialCall(platform::SerialCall::Write, platform::kSerialErrorInvalidParameter);
     EXPECT_FALSE(m_port.WritePort(&byte, 1, nullptr));
     EXPECT_EQ(m_port.LastErrorText, "非法参数!AT:WritePort");
 }
@@ -89,7 +88,7 @@ TEST_F(SerialWrite, WriteRefusedAsAnInvalidParameter_InjectedEinval) {
 TEST_F(SerialWrite, WriteRefusedOtherwiseKeepsTheOldText_InjectedEio) {
     const std::uint8_t byte = 0x5A;
     EXPECT_FALSE(m_port.WritePort(nullptr, 1, nullptr));
-    platform::FailNextSerialCall(platform::SerialCall::Write, EIO);
+    platform::FailNextSerialCall(platform::SerialCall::Write, platform::kSerialErrorIo);
     EXPECT_FALSE(m_port.WritePort(&byte, 1, nullptr));
     EXPECT_EQ(m_port.LastErrorText, "invalid buff pointer");
 }
@@ -115,7 +114,7 @@ TEST_F(SerialWrite, ShortWriteStoresTheCountThenFails_InjectedTimeout) {
     // The device really stops taking bytes; only the wait for the write
     // time-out (1000 ms per byte) is cut short.
     const auto flood = Pattern(kFloodSize);
-    platform::FailNextSerialCall(platform::SerialCall::WaitWritable, ETIMEDOUT);
+    platform::FailNextSerialCall(platform::SerialCall::WaitWritable, platform::kSerialErrorTimedOut);
     std::uint32_t written = 0;
     EXPECT_FALSE(m_port.WritePort(flood.data(), kFloodSize, &written));
     EXPECT_LT(written, kFloodSize);
@@ -162,8 +161,8 @@ TEST_F(SerialWrite, BytesThatDoNotLeaveFailTheWriteAndAHangUpEndsTheWait_Injecte
         std::uint32_t written;
     };
     const auto frame = Pattern(136);
-    for (const Row& row : {Row{ETIMEDOUT, false, "Not all chars been send!(0/136)", 0},
-                           Row{EIO, true, "", 136}}) {
+    for (const Row& row : {Row{platform::kSerialErrorTimedOut, false, "Not all chars been send!(0/136)", 0},
+                           Row{platform::kSerialErrorIo, true, "", 136}}) {
         platform::FailNextSerialCall(platform::SerialCall::WaitSent, row.error);
         std::uint32_t written = 99;
         m_port.LastErrorText.clear();
