@@ -31,6 +31,8 @@ std::optional<std::string> Subprocess::ReadLine(int timeoutMs) {
         if (newline != std::string::npos) {
             std::string line = m_stdout.substr(m_consumed, newline - m_consumed);
             m_consumed = newline + 1;
+            // A Windows program's C runtime ends its lines in CR LF.
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             return line;
         }
         if (!Pump(end)) return std::nullopt;
