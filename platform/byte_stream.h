@@ -34,6 +34,8 @@ public:
 
     bool IsOpen() const { return m_handle != kNone; }
     void Close();
+    // Closes a connection with a reset instead of an orderly end.
+    void Abort();
 
     // Waits until there is something to read or the peer has gone
     // (kInfinite: no limit).
@@ -45,6 +47,9 @@ public:
     // Holds a connection open without reading it until the peer closes it or
     // `stop` is signalled.
     void HoldUntilClosed(Event& stop);
+
+    // The OS handle: a socket, or a descriptor on POSIX.
+    std::intptr_t Handle() const { return m_handle; }
 
     // For the files of platform/ that open streams: the OS handle (a socket
     // or a descriptor), taken over.

@@ -19,6 +19,13 @@ void ByteStream::Close() {
     m_handle = kNone;
 }
 
+void ByteStream::Abort() {
+    if (m_handle == kNone) return;
+    const linger hard{1, 0};
+    ::setsockopt(Fd(m_handle), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    Close();
+}
+
 StreamReady ByteStream::WaitReadable(Event& stop, std::int64_t timeoutMs) {
     Event* stops[] = {&stop};
     short revents = 0;

@@ -39,6 +39,13 @@ void ByteStream::Close() {
     m_handle = kNone;
 }
 
+void ByteStream::Abort() {
+    if (m_handle == kNone) return;
+    const linger hard{1, 0};
+    ::setsockopt(Sock(m_handle), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
+    Close();
+}
+
 // Only sockets are streams here: Windows offers the simulator no serial end.
 StreamReady ByteStream::WaitReadable(Event& stop, std::int64_t timeoutMs) {
     if (m_handle == kNone) return StreamReady::Invalid;

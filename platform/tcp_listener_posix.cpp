@@ -22,6 +22,15 @@ TcpListener::~TcpListener() {
 }
 
 bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
+    return Bind(host, port, backlog, error);
+}
+
+bool TcpListener::Reserve(const std::string& host, std::uint16_t port, std::string* error) {
+    return Bind(host, port, -1, error);
+}
+
+// Binds, and listens unless `backlog` is negative.
+bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -37,7 +46,7 @@ bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlo
     const int on = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(fd, backlog) != 0 ||
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0) ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         *error = ErrnoText("listen on " + host + ":" + std::to_string(port));
         ::close(fd);
@@ -48,11 +57,12 @@ bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlo
     return true;
 }
 
-AcceptEnd TcpListener::Accept(Event& stop, ByteStream* connection) {
+AcceptEnd TcpListener::Accept(Event& stop, ByteStream* connection, std::int64_t timeoutMs) {
     Event* stops[] = {&stop};
     short revents = 0;
-    const int woke = WaitForAnyOrDescriptor(stops, static_cast<int>(m_handle), POLLIN, kInfinite, &revents);
+    const int woke = WaitForAnyOrDescriptor(stops, static_cast<int>(m_handle), POLLIN, timeoutMs, &revents);
     if (woke == 0) return AcceptEnd::Stopped;
+    if (woke == kWaitTimeout) return AcceptEnd::Timeout;
     if (woke != 1) return AcceptEnd::Failed;
     const int fd = ::accept4(static_cast<int>(m_handle), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) {

@@ -25,6 +25,15 @@ TcpListener::~TcpListener() {
 }
 
 bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
+    return Bind(host, port, backlog, error);
+}
+
+bool TcpListener::Reserve(const std::string& host, std::uint16_t port, std::string* error) {
+    return Bind(host, port, -1, error);
+}
+
+// Binds, and listens unless `backlog` is negative.
+bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
@@ -47,7 +56,7 @@ bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlo
     ::setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&on), sizeof on);
     u_long nonBlocking = 1;
     int length = sizeof address;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(s, backlog) != 0 ||
+    if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (backlog >= 0 && ::listen(s, backlog) != 0) ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
         ::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
         *error = SocketErrorText("listen on " + host + ":" + std::to_string(port));
@@ -59,9 +68,10 @@ bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlo
     return true;
 }
 
-AcceptEnd TcpListener::Accept(Event& stop, ByteStream* connection) {
-    switch (WaitSocketOrStop(Sock(m_handle), false, stop, kInfinite)) {
+AcceptEnd TcpListener::Accept(Event& stop, ByteStream* connection, std::int64_t timeoutMs) {
+    switch (WaitSocketOrStop(Sock(m_handle), false, stop, timeoutMs)) {
     case SocketWaitEnd::Stopped: return AcceptEnd::Stopped;
+    case SocketWaitEnd::Timeout: return AcceptEnd::Timeout;
     case SocketWaitEnd::Ready: break;
     default: return AcceptEnd::Failed;
     }

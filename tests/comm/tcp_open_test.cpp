@@ -266,7 +266,7 @@ TEST(TcpConnectFailure, RefusedConnectionFailsAtOnceWithTheTimeoutText) {
 // writable with no pending error.
 TEST(TcpConnectFailure, ConnectRejectedByTheKernelFailsWithTheTimeoutText) {
     CCommChannel channel;
-    UseTcp(channel, 9, kLongConnectMs, kShortReceiveMs, htonl(0x7FFFFFFFu));
+    UseTcp(channel, 9, kLongConnectMs, kShortReceiveMs, platform::HostToNetwork32(0x7FFFFFFFu));
 
     const auto start = steady_clock::now();
     ExpectFailedOpen(channel, kTimedOut);

@@ -9,10 +9,6 @@
 #include <numeric>
 #include <filesystem>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include "download/download_frame.h"
 #include "platform/com_port_paths.h"
 #include "support/loopback.h"
@@ -172,24 +168,6 @@ TEST(DownloadRun, FolderInPlaceOfTheFileIsReportedAsAccessDenied) {
     ASSERT_TRUE(RunDownload(context));
 
     ExpectEndedWith(context, "Access to " + path + " was denied.", MessageStyle::Warning);
-}
-
-TEST(DownloadRun, FileHeldOpenByAnotherProgramIsASharingViolation) {
-    TempFolder folder;
-    SimulatorThread sim;
-    const std::string path = WriteBytes(folder.Path("held.bin"), RandomBytes(kImageSize, 5));
-    const int holder = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(holder, 0);
-    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
-    RecordingContext context(path);
-    context.UseTcp(sim.Port());
-
-    ASSERT_TRUE(RunDownload(context));
-    ::close(holder);
-
-    ExpectEndedWith(context, "A sharing violation occurred while accessing " + path + ".",
-                    MessageStyle::Warning);
-    EXPECT_EQ(sim.SummaryAfter(1).frames, 0);
 }
 
 // --- The controller's replies -------------------------------------------------

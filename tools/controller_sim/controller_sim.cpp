@@ -115,7 +115,8 @@ void ControllerSim::RunTcp() {
             // Out of descriptors: give the system a moment rather than spin.
             if (!Pause(kOutOfResourcesPauseMs)) return;
             continue;
-        case platform::AcceptEnd::Retry: continue;
+        case platform::AcceptEnd::Retry:
+        case platform::AcceptEnd::Timeout: continue;
         }
         Log("connection accepted");
         SessionEnd end = SessionEnd::PeerClosed;
