@@ -45,7 +45,9 @@ bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog,
         *error = "socket: Winsock could not be started";
         return false;
     }
-    const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    // Overlapped as socket() makes it, and not inherited by child processes.
+    const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) {
         *error = SocketErrorText("socket");
         return false;

@@ -44,8 +44,11 @@ std::uint32_t NetworkToHost32(std::uint32_t value) { return ntohl(value); }
 SocketHandle CreateTcpSocket() {
     if (!StartWinsock()) return kInvalidSocket;
     // WSASocketW rather than socket: the handle is created not inheritable,
-    // so that no child process keeps a connection of ours open.
-    const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    // so that no child process keeps a connection of ours open. Overlapped,
+    // as socket() makes it: SO_RCVTIMEO and SO_SNDTIMEO work only on such a
+    // socket, and a blocking receive on another kind waits for ever.
+    const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     return s == INVALID_SOCKET ? kInvalidSocket : static_cast<SocketHandle>(s);
 }
 

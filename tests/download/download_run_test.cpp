@@ -310,13 +310,16 @@ TEST(DownloadRun, FileCutShortDuringTheRunEndsWithReadFirmwareError) {
     // Cut while frame 0's reply is awaited: the file changed under the run,
     // so frame 1 is not sent, although 1000 bytes would still hold it.
     bool cut = false;
+    std::error_code refused;
     context.OnProgress([&](int) {
-        if (!cut) std::filesystem::resize_file(path, 1000);
+        if (!cut) std::filesystem::resize_file(path, 1000, refused);
         cut = true;
     });
 
     ASSERT_TRUE(RunDownload(context));
 
+    // Windows keeps a file that the run reads from being written meanwhile.
+    if (refused) GTEST_SKIP() << "the system refuses to cut a file the run holds open: " << refused.message();
     ExpectEndedWith(context, "Read firmware error!", MessageStyle::Warning);
     EXPECT_EQ(sim.SummaryAfter(1).frames, 1);
 }

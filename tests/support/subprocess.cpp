@@ -30,7 +30,10 @@ void Subprocess::Terminate() {
 }
 
 void Subprocess::Kill() {
-    if (Running()) m_child.Kill();
+    if (!Running()) return;
+    m_child.Kill();
+    // A killed Windows process ends with an exit code, not a signal.
+    m_killed = true;
 }
 
 std::optional<std::string> Subprocess::ReadLine(int timeoutMs) {
@@ -60,7 +63,7 @@ std::optional<int> Subprocess::Wait(int timeoutMs) {
         }
     }
     if (!m_end) m_end = m_child.Wait();
-    if (killed || !m_end->exited) return std::nullopt;
+    if (killed || m_killed || !m_end->exited) return std::nullopt;
     return m_end->code;
 }
 

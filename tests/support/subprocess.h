@@ -38,7 +38,8 @@ public:
     std::optional<std::string> ReadLine(int timeoutMs);
 
     // Waits for the end: the exit status, or nullopt when the time ran out
-    // (the child is killed then) or it died of a signal.
+    // (the child is killed then), it was killed (Kill), or it died of a
+    // signal.
     std::optional<int> Wait(int timeoutMs);
     // How the child ended, once it has; nullopt while it runs. For children
     // whose output goes to a file.
@@ -53,6 +54,7 @@ private:
 
     platform::ChildProcess m_child;
     bool m_started = false;
+    bool m_killed = false;
     int m_id = -1;
     std::optional<platform::ChildEnd> m_end;
     std::string m_stdout;

@@ -77,7 +77,9 @@ TEST(FlashCommand, RefusedConnectionIsACommunicationError) {
 
 TEST(FlashCommand, SerialDeviceThatDoesNotExistIsACommunicationError) {
     TempFolder folder;
-    Subprocess flash(Flash({"--serial", folder.Path("ttyNone"), folder.Path("fw.bin")}));
+    // With forward slashes, as a device path is written on every OS.
+    const std::string device = std::filesystem::path(folder.Path("ttyNone")).generic_string();
+    Subprocess flash(Flash({"--serial", device, folder.Path("fw.bin")}));
     EXPECT_EQ(flash.Wait(kRunMs), 1);
     EXPECT_EQ(flash.Stderr(), "Communication initialization error!\n");
 }

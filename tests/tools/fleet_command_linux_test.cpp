@@ -1,16 +1,18 @@
 // vornic-flash with several targets, the cases that need Linux itself: a
-// pseudo-terminal target, and a child process found under /proc and killed
-// by signal number.
+// pseudo-terminal target, a child process found under /proc and killed by
+// signal number, and serial devices named by Linux paths and links.
 
 #include <gtest/gtest.h>
 
 #include <signal.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 #include "support/simulator_thread.h"
 #include "tests/tools/fleet_test_support.h"
+#include "tools/flash_options.h"
 
 using support::Subprocess;
 using namespace flash_test;
@@ -79,4 +81,24 @@ TEST(FleetCommand, ATargetWhoseProcessDiesLeavesTheOthersToFinish) {
     EXPECT_EQ(sound.SummaryAfter(1).images, 1);
     std::size_t lines = 0;
     EXPECT_EQ(ReportByTarget(folder.Path("report.jsonl"), &lines)[Endpoint(doomed)].at(0)["ok"], false);
+}
+
+TEST(FlashOptions, TheSameControllerNamedTwiceIsAUsageError) {
+    TempFolder folder;
+    WriteFile(folder.Path("ttyFake"), "");
+    std::filesystem::create_symlink(folder.Path("ttyFake"), folder.Path("ttyLink"));
+    WriteFile(folder.Path("targets"), "tcp 127.0.0.1:10001 again\n");
+    for (const auto& [args, twice] : std::vector<std::pair<std::vector<std::string>, bool>>{
+             {{"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10002"}, false},
+             {{"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.2:10001"}, false},
+             {{"--serial", "COM1", "--serial", "COM2"}, false},
+             {{"--tcp", "127.0.0.1:10001", "--targets", folder.Path("targets")}, true},
+             {{"--serial", "COM1", "--serial", "/dev/ttyS0"}, true},
+             {{"--serial", folder.Path("ttyFake"), "--serial", folder.Path("ttyLink")}, true}}) {
+        std::vector<std::string> full = args;
+        full.push_back("fw.bin");
+        const flash::FlashCommandLine line = flash::ParseFlashOptions(full);
+        EXPECT_EQ(line.outcome, twice ? tools::ParseOutcome::UsageError : tools::ParseOutcome::Run) << args[3];
+        EXPECT_EQ(line.error.find("is named twice") != std::string::npos, twice) << line.error;
+    }
 }

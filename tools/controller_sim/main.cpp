@@ -21,7 +21,8 @@ namespace {
 // A line of vornic-flash's targets file for each controller.
 bool WriteTargets(const std::string& path, const std::vector<std::unique_ptr<sim::ControllerSim>>& controllers,
                   const std::vector<sim::Options>& options) {
-    std::ofstream out(path, std::ios::trunc);
+    // The same bytes on every OS: lines end in LF.
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (std::size_t k = 0; k < controllers.size(); ++k) {
         if (options[k].transport == sim::Transport::Tcp)
             out << "tcp " << options[k].host << ":" << controllers[k]->Port();
