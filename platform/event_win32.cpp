@@ -56,6 +56,8 @@ bool Event::Wait(std::int64_t timeoutMs) {
     return WaitForAny(std::span<Event* const>(&self, 1), timeoutMs) == 0;
 }
 
+// One wait takes at most MAXIMUM_WAIT_OBJECTS (64) handles; the program
+// waits on two or three.
 int WaitForAny(std::span<Event* const> events, std::int64_t timeoutMs) {
     if (events.empty() || events.size() > MAXIMUM_WAIT_OBJECTS) return kWaitFailed;
     std::vector<HANDLE> handles;

@@ -13,6 +13,11 @@ std::string EnvironmentValue(const char* name);
 // the user's profile folder.
 std::string HomeFolder();
 
+// The folder the system keeps for a user's program settings, where it names
+// one: the roaming application data (%APPDATA%) on Windows. Empty on POSIX,
+// where the settings follow the XDG rule.
+std::string SystemSettingsFolder();
+
 // Whether this process may create files in `folder`. A folder that no one
 // may write (no write bit in its mode) counts as read-only even for root,
 // who passes every permission check: its owner has marked it so. A read-only

@@ -28,6 +28,8 @@ std::string HomeFolder() {
     return found->pw_dir;
 }
 
+std::string SystemSettingsFolder() { return {}; }
+
 bool FolderIsWritable(const std::string& folder) {
     struct stat st{};
     if (folder.empty() || ::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;

@@ -20,6 +20,14 @@ bool IsFolder(const std::wstring& path) {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::string KnownFolder(REFKNOWNFOLDERID id) {
+    wchar_t* path = nullptr;
+    std::string folder;
+    if (SUCCEEDED(::SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path))) folder = Narrow(path);
+    ::CoTaskMemFree(path);
+    return folder;
+}
+
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // Where the folders that may be created begin: after "C:\", after
@@ -54,12 +62,13 @@ std::string EnvironmentValue(const char* name) {
 
 // The user's profile folder (C:\Users\name): what $HOME is to POSIX programs.
 std::string HomeFolder() {
-    wchar_t* profile = nullptr;
-    std::string home;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Profile, KF_FLAG_DEFAULT, nullptr, &profile)))
-        home = Narrow(profile);
-    ::CoTaskMemFree(profile);
+    const std::string home = KnownFolder(FOLDERID_Profile);
     return home.empty() ? EnvironmentValue("USERPROFILE") : home;
+}
+
+std::string SystemSettingsFolder() {
+    const std::string folder = KnownFolder(FOLDERID_RoamingAppData);
+    return folder.empty() ? EnvironmentValue("APPDATA") : folder;
 }
 
 // The read-only attribute of a Windows folder does not stop anyone writing

@@ -99,15 +99,23 @@ std::string ChooseConfigFilePath(const ConfigPlaces& places) {
     // Only absolute folders count: a relative one would move with the
     // working folder.
     auto absolute = [](const std::string& folder) { return !folder.empty() && folder.front() == '/'; };
-    auto withoutTrailingSlashes = [](std::string folder) {
-        while (!folder.empty() && folder.back() == '/') folder.pop_back();
+    auto withoutTrailing = [](std::string folder, char separator) {
+        while (!folder.empty() && folder.back() == separator) folder.pop_back();
         return folder;
     };
+    if (!places.systemSettingsFolder.empty()) {
+        // The system's folder speaks its own separator: a backslash where it
+        // holds no slash at all.
+        const std::string& folder = places.systemSettingsFolder;
+        const char separator =
+            folder.find('/') == std::string::npos && folder.find('\\') != std::string::npos ? '\\' : '/';
+        return withoutTrailing(folder, separator) + separator + kAppFolder + separator + kFileName;
+    }
     std::string base;
     if (absolute(places.xdgConfigHome)) {
-        base = withoutTrailingSlashes(places.xdgConfigHome);
+        base = withoutTrailing(places.xdgConfigHome, '/');
     } else if (absolute(places.home)) {
-        base = withoutTrailingSlashes(places.home) + "/.config";
+        base = withoutTrailing(places.home, '/') + "/.config";
     } else {
         return beside;
     }
@@ -124,11 +132,13 @@ std::string ConfigFilePath() {
         places.executableFolder == std::string(VORNIC_INSTALL_BINDIR) + "/";
     places.xdgConfigHome = platform::EnvironmentValue("XDG_CONFIG_HOME");
     places.home = platform::HomeFolder();
+    places.systemSettingsFolder = platform::SystemSettingsFolder();
     const std::string path = ChooseConfigFilePath(places);
     if (path != places.executableFolder + kFileName) {
         // A folder that cannot be made shows up as the file error of the
-        // file's creation, naming the path the user has to look at.
-        platform::CreateFolders(path.substr(0, path.rfind('/')));
+        // file's creation, naming the path the user has to look at. The
+        // folder ends at the separator before the file's name.
+        platform::CreateFolders(path.substr(0, path.size() - sizeof kFileName));
     }
     return path;
 }

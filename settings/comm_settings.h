@@ -26,18 +26,22 @@ public:
 
 // What decides where Config.ini lives.
 struct ConfigPlaces {
-    std::string executableFolder;  // with its trailing '/', as platform gives it
+    std::string executableFolder;  // with its trailing separator, as platform gives it
     bool configBesideExecutable = false;
     bool executableFolderWritable = false;
     bool executableFolderIsInstallFolder = false;  // where the package puts programs
     std::string xdgConfigHome;  // $XDG_CONFIG_HOME as set, empty when unset
     std::string home;           // the user's home folder, empty when unknown
+    // The system's own folder for a user's program settings (%APPDATA% on
+    // Windows); empty where the system names none and the XDG rule decides.
+    std::string systemSettingsFolder;
 };
 
 // The rule: beside the executable when a Config.ini is already there, or when
 // the folder is writable and not the folder programs are installed to (root
 // may write /usr/bin, which is still no place for settings). Otherwise
-// vornic-updater/Config.ini in $XDG_CONFIG_HOME, or in ~/.config when that is
+// vornic-updater/Config.ini in the system's settings folder where it names
+// one (Windows), or else in $XDG_CONFIG_HOME, or in ~/.config when that is
 // unset, empty or relative. Without a home folder it stays beside the
 // executable, where its creation then reports the file error.
 std::string ChooseConfigFilePath(const ConfigPlaces& places);

@@ -15,6 +15,7 @@
 #include "platform/module_path.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
+#include "platform/terminal.h"
 #include "platform/temp_folder.h"
 #include "platform/text_file.h"
 #include "platform/user_folders.h"
@@ -344,7 +345,7 @@ TEST_F(UserFoldersWin32, FolderIsWritableAsksTheSystemAndLeavesNothingBehind) {
     EXPECT_TRUE(std::filesystem::is_empty(Utf8Path(Path(kSettings))));
 }
 
-TEST(UserFoldersWin32Environment, ValuesAreUtf8AndTheHomeIsTheProfileFolder) {
+TEST(UserFoldersWin32Environment, ValuesAreUtf8AndTheHomeAndSettingsFoldersAreTheUsers) {
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VORNIC_TEST_VALUE", platform::Widen(kFirmware).c_str()));
     EXPECT_EQ(platform::EnvironmentValue("VORNIC_TEST_VALUE"), kFirmware);
     ::SetEnvironmentVariableW(L"VORNIC_TEST_VALUE", nullptr);
@@ -352,6 +353,9 @@ TEST(UserFoldersWin32Environment, ValuesAreUtf8AndTheHomeIsTheProfileFolder) {
     const std::string home = platform::HomeFolder();
     ASSERT_GE(home.size(), 3u);
     EXPECT_EQ(home.substr(1, 2), ":\\") << home;
+    const std::string settings = platform::SystemSettingsFolder();
+    EXPECT_EQ(settings.substr(0, home.size() + 1), home + "\\") << settings;
+    EXPECT_TRUE(std::filesystem::is_directory(Utf8Path(settings))) << settings;
 }
 
 TEST(ModulePathWin32, NamesThisProgramWithItsFolderAndTitle) {
@@ -374,4 +378,15 @@ TEST(TempFolderWin32, APrivateFolderWithAChinesePrefixIsMadeAndIsNew) {
     EXPECT_TRUE(platform::FolderIsWritable(a));
     std::filesystem::remove(Utf8Path(a));
     std::filesystem::remove(Utf8Path(b));
+}
+
+// The live view redraws only a console; CTest reads the output through a
+// pipe, which gets plain lines even after the console preparation.
+TEST(TerminalWin32, APipeIsNoTerminalEvenWhenPrepared) {
+    DWORD mode = 0;
+    ASSERT_FALSE(::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode)) << "run it through CTest";
+    platform::PrepareStandardOutput();
+    EXPECT_FALSE(platform::StandardOutputIsTerminal());
+    EXPECT_EQ(platform::StandardOutputColumns(), 0);
+    EXPECT_EQ(platform::StandardOutputRows(), 0);
 }

@@ -204,6 +204,11 @@ TEST(SettingsPath, RuleChoosesBesideTheProgramOrTheUsersConfigurationFolder) {
     };
     ConfigPlaces unknownFolder = places(false, false, false, "", "/h");
     unknownFolder.executableFolder.clear();
+    auto withSystemFolder = [](ConfigPlaces p, const char* folder) {
+        p.systemSettingsFolder = folder;
+        return p;
+    };
+    const char* const appData = "C:\\Users\\u\\AppData\\Roaming";
     const PlaceCase cases[] = {
         {"writable folder", places(false, true, false, "/x", "/h"), "/opt/v/Config.ini"},
         {"file already beside a read-only program",
@@ -228,6 +233,18 @@ TEST(SettingsPath, RuleChoosesBesideTheProgramOrTheUsersConfigurationFolder) {
         {"no home and no XDG", places(false, false, false, "", ""), "/opt/v/Config.ini"},
         {"relative home", places(false, false, false, "x", "h"), "/opt/v/Config.ini"},
         {"executable's folder unknown", unknownFolder, "/h/.config/vornic-updater/Config.ini"},
+        {"the system's settings folder before XDG and home",
+         withSystemFolder(places(false, false, false, "/x", "/h"), appData),
+         "C:\\Users\\u\\AppData\\Roaming\\vornic-updater\\Config.ini"},
+        {"the system's folder with a trailing backslash",
+         withSystemFolder(places(false, false, false, "", ""), "C:\\Data\\"),
+         "C:\\Data\\vornic-updater\\Config.ini"},
+        {"the system's folder with slashes", withSystemFolder(places(false, false, false, "", ""), "C:/Data/"),
+         "C:/Data/vornic-updater/Config.ini"},
+        {"a writable folder still keeps it beside the program",
+         withSystemFolder(places(false, true, false, "", ""), appData), "/opt/v/Config.ini"},
+        {"a file beside the program still wins",
+         withSystemFolder(places(true, false, false, "", ""), appData), "/opt/v/Config.ini"},
     };
     for (const PlaceCase& c : cases) {
         EXPECT_EQ(ChooseConfigFilePath(c.places), c.expected) << c.name;

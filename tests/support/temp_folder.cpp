@@ -27,8 +27,11 @@ void GiveBackWriteBits(const std::filesystem::path& root) {
     std::filesystem::permissions(root, std::filesystem::perms::owner_all, add, ignored);
     for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
          it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+        if (it->is_symlink(ignored)) continue;
+        if (it->is_directory(ignored))
             std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all, add, ignored);
+        else  // Windows deletes no file that has the read-only attribute.
+            std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write, add, ignored);
     }
 }
 

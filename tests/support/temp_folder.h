@@ -15,8 +15,8 @@ namespace support {
 using Bytes = std::vector<std::uint8_t>;
 
 // Named after the running test, so that a folder left by a crash says whose
-// it was. The removal first gives back the write bit to any folder a test
-// took it from.
+// it was. The removal first gives back the write bit to any folder or file a
+// test took it from.
 class TempFolder {
 public:
     TempFolder();
