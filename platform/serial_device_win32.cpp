@@ -9,12 +9,15 @@
 #include "platform/serial_device.h"
 
 #include <windows.h>
+// The step of that name is ours; the system's is called by its W name.
+#undef BuildCommDCB
 
 #include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "platform/event_win32.h"
 #include "platform/serial_faults.h"
 #include "platform/wide_text_win32.h"
 
@@ -31,7 +34,7 @@ constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURG
 constexpr DWORD kQueueSize = 4096;
 
 HANDLE Native(ComHandle h) { return reinterpret_cast<HANDLE>(h); }
-HANDLE Native(Event& event) { return reinterpret_cast<HANDLE>(event.NativeHandle()); }
+HANDLE Native(Event& event) { return EventAccess::Handle(event); }
 
 // One manual-reset event without a name, closed with its owner.
 class NativeEvent {
@@ -77,6 +80,21 @@ PortRecords* RecordsOf(ComHandle h) {
     return it == Records().end() ? nullptr : it->second.get();
 }
 
+// The same, with ERROR_INVALID_HANDLE as the last error when there are none.
+PortRecords* RecordsOrError(ComHandle h) {
+    PortRecords* records = RecordsOf(h);
+    if (records == nullptr) ::SetLastError(ERROR_INVALID_HANDLE);
+    return records;
+}
+
+// A record ready for the next transfer: from the start, its event reset.
+OVERLAPPED* Rearmed(OVERLAPPED* record) {
+    record->Offset = 0;
+    record->OffsetHigh = 0;
+    ::ResetEvent(record->hEvent);
+    return record;
+}
+
 // Waits for a transfer that was under way and takes its byte count; the
 // record is free again afterwards. Keeps the last error of the transfer.
 bool Complete(ComHandle h, OVERLAPPED* record, DWORD* moved) {
@@ -91,6 +109,14 @@ DWORD Cancel(ComHandle h, OVERLAPPED* record) {
     DWORD moved = 0;
     (void)Complete(h, record, &moved);
     return moved;
+}
+
+// A port whose device has gone (an adapter pulled out, a line hung up) can no
+// longer give its state: ClearCommError fails.
+bool DeviceGone(ComHandle h) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    return !::ClearCommError(Native(h), &errors, &status);
 }
 
 BYTE NativeParity(ParityMode parity) {
@@ -318,11 +344,8 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
         return ::GetLastError() == ERROR_INVALID_PARAMETER ? CommWaitStart::InvalidParameter
                                                            : CommWaitStart::Failed;
     }
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return CommWaitStart::Failed;
-    }
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return CommWaitStart::Failed;
     // A wait left under way by an earlier read ends before its record is
     // used again.
     if (records->waitUnderWay) {
@@ -343,10 +366,18 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
             return CommWaitStart::Pending;
         case ERROR_INVALID_PARAMETER:
             return CommWaitStart::InvalidParameter;
-        default:
-            // A device that has gone (an adapter pulled out) refuses the wait.
-            *hungUp = true;
+        default: {
+            // A device that has gone refuses the wait: it has its end to
+            // report at once.
+            const DWORD error = ::GetLastError();
+            if (DeviceGone(h)) {
+                *hungUp = true;
+                readEvent.Set();
+                return CommWaitStart::Completed;
+            }
+            ::SetLastError(error);
             return CommWaitStart::Failed;
+        }
     }
 }
 
@@ -361,9 +392,8 @@ int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Ev
         if (waitUnderWay) {
             records->waitUnderWay = false;
             DWORD ignored = 0;
-            // A wait that failed (the device has gone) ends the read.
-            if (!Complete(h, &records->wait, &ignored) && ::GetLastError() != ERROR_OPERATION_ABORTED)
-                *hungUp = true;
+            // However the wait ended, a device that has gone ends the read.
+            if (!Complete(h, &records->wait, &ignored) && DeviceGone(h)) *hungUp = true;
         }
         return 0;
     }
@@ -385,16 +415,10 @@ int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Ev
 
 ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
     if (InjectedSerialFailure(SerialCall::Read)) return ByteRead::Failed;
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return ByteRead::Failed;
-    }
-    records->read.Offset = 0;
-    records->read.OffsetHigh = 0;
-    ::ResetEvent(records->read.hEvent);
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return ByteRead::Failed;
     DWORD got = 0;
-    if (!::ReadFile(Native(h), byte, 1, &got, &records->read)) {
+    if (!::ReadFile(Native(h), byte, 1, &got, Rearmed(&records->read))) {
         if (::GetLastError() != ERROR_IO_PENDING) return ByteRead::Failed;
         if (!Complete(h, &records->read, &got)) {
             // The read's own time-out is no failure of the device.
@@ -411,16 +435,10 @@ WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t lengt
         return ::GetLastError() == ERROR_INVALID_PARAMETER ? WriteStart::InvalidParameter
                                                            : WriteStart::Failed;
     }
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return WriteStart::Failed;
-    }
-    records->write.Offset = 0;
-    records->write.OffsetHigh = 0;
-    ::ResetEvent(records->write.hEvent);
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return WriteStart::Failed;
     DWORD count = 0;
-    if (::WriteFile(Native(h), data, length, &count, &records->write)) {
+    if (::WriteFile(Native(h), data, length, &count, Rearmed(&records->write))) {
         *moved = count;
         return WriteStart::Completed;
     }
@@ -433,11 +451,8 @@ WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t lengt
 
 bool FinishWrite(ComHandle h, const std::uint8_t*, std::uint32_t, std::uint32_t* moved,
                  std::chrono::steady_clock::time_point deadline) {
-    PortRecords* records = RecordsOf(h);
-    if (records == nullptr) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
-    }
+    PortRecords* records = RecordsOrError(h);
+    if (records == nullptr) return false;
     if (InjectedSerialFailure(SerialCall::WaitWritable)) {
         const DWORD error = ::GetLastError();
         *moved = Cancel(h, &records->write);

@@ -52,6 +52,10 @@ public:
 
     LineSettings Settings() const;
 
+    // The system's text for the failure a write meets on a line whose other
+    // side has hung up.
+    static std::string HangUpText();
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;

@@ -10,8 +10,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/com_port_paths.h"
+#include "platform/system_error.h"
 #include "support/simulator_thread.h"
 
 namespace serial_test {
@@ -77,6 +79,8 @@ std::vector<std::uint8_t> PtyPair::Receive(std::size_t count, int timeoutMs) con
     }
     return bytes;
 }
+
+std::string PtyPair::HangUpText() { return platform::SystemErrorText(EIO); }
 
 LineSettings PtyPair::Settings() const {
     termios t{};

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "platform/com_port_paths.h"
+#include "platform/system_error.h"
 
 namespace serial_test {
 
@@ -48,6 +49,11 @@ public:
             return false;
         }
         m_socket = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        // Small, like the broker's side: a device that doesn't read holds
+        // the port's writes up soon.
+        const int buffer = 4096;
+        if (m_socket != INVALID_SOCKET)
+            ::setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&buffer), sizeof buffer);
         if (m_socket == INVALID_SOCKET ||
             ::connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) != 0) {
             *problem = "the broker at " + text + " does not answer";
@@ -150,6 +156,10 @@ std::vector<std::uint8_t> PtyPair::Receive(std::size_t count, int timeoutMs) con
     }
     return bytes;
 }
+
+// Wine reports a pseudo-terminal whose other side has gone as a device that
+// is not ready.
+std::string PtyPair::HangUpText() { return platform::SystemErrorText(ERROR_NOT_READY); }
 
 LineSettings PtyPair::Settings() const {
     LineSettings s;

@@ -23,6 +23,7 @@ Everything else is answered "error TEXT".
 """
 
 import argparse
+import fcntl
 import os
 import pty
 import select
@@ -81,9 +82,22 @@ def read_line(conn):
     return data.decode().strip()
 
 
+# What the connection may hold on its way to the test: small, so that a
+# port whose device doesn't read finds its writes held up soon, as on a line.
+SOCKET_BUFFER = 4096
+
+
 def relay(conn, master):
     """Bytes both ways until the test closes its side."""
     conn.setblocking(True)
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, SOCKET_BUFFER)
+    try:
+        relay_until_closed(conn, master)
+    except OSError:
+        pass  # the test went away with bytes unread
+
+
+def relay_until_closed(conn, master):
     while True:
         ready, _, _ = select.select([conn, master], [], [])
         if conn in ready:
@@ -95,7 +109,7 @@ def relay(conn, master):
                 view = view[os.write(master, view):]
         if master in ready:
             try:
-                data = os.read(master, 65536)
+                data = os.read(master, SOCKET_BUFFER)
             except OSError:
                 # Nobody holds the terminal's other side any more.
                 data = b""
@@ -107,23 +121,36 @@ def relay(conn, master):
                     return
 
 
+def hold_as_controlling_terminal(slave):
+    """A session of its own that has the terminal as its controlling one.
+
+    A terminal controls one session at most. Without this, the first session
+    leader that opens it without O_NOCTTY takes it, the wineserver among
+    them, and the hang-up of the line then signals that session."""
+    return subprocess.Popen(["sleep", "infinity"], stdin=slave, stdout=subprocess.DEVNULL,
+                            start_new_session=True,
+                            preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
+
+
 def serve_pty(conn, words):
     wanted = int(words[1]) if len(words) > 1 else 0
     master, slave = pty.openpty()
     tty.setraw(slave)
+    holder = hold_as_controlling_terminal(slave)
     number = take_number(wanted, os.ttyname(slave), slave)
-    if not number:
-        conn.sendall(b"error no free COM number\n")
-        os.close(master)
-        os.close(slave)
-        return
     try:
+        if not number:
+            conn.sendall(b"error no free COM number\n")
+            return
         conn.sendall(b"COM%d\n" % number)
         relay(conn, master)
     finally:
         os.close(master)
-        give_back(number)
+        if number:
+            give_back(number)
         os.close(slave)
+        holder.kill()
+        holder.wait()
 
 
 SPEEDS = {getattr(termios, name): int(name[1:]) for name in dir(termios)
