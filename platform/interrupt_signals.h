@@ -3,6 +3,7 @@
 // that a program waits for them together with its events and its children.
 
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "platform/event.h"
@@ -11,14 +12,16 @@ namespace platform {
 
 class InterruptSignals {
 public:
-    // Blocks SIGINT and SIGTERM for the whole process: construct it before
-    // any thread starts, so that no worker is ever interrupted by them.
+    // From now on a Ctrl-C, a Ctrl-Break, a request to end the program (a
+    // termination signal, or the console closing) and the parent's Break
+    // (FollowParent) wait as requests for Take. Construct it before any
+    // thread starts, so that no worker is ever interrupted by them.
     InterruptSignals();
     ~InterruptSignals();
     InterruptSignals(const InterruptSignals&) = delete;
     InterruptSignals& operator=(const InterruptSignals&) = delete;
 
-    bool IsValid() const { return m_fd >= 0; }
+    bool IsValid() const;
 
     // Takes one pending request; false when none is pending.
     bool Take();
@@ -27,11 +30,21 @@ public:
     // events.size() for a request (taken), kWaitTimeout or kWaitFailed.
     int WaitForAnyOrInterrupt(std::span<Event* const> events, std::int64_t timeoutMs);
 
-    // For the other waits of the platform layer.
-    int Descriptor() const { return m_fd; }
+    // What the OS gives for pending requests: each OS's file defines it, and
+    // the child-process wait of the same OS watches it too.
+    struct Source;
+    Source& Pending() const { return *m_source; }
 
 private:
-    int m_fd = -1;
+    std::unique_ptr<Source> m_source;
 };
+
+// From now on a write to a pipe or socket whose reader has gone fails
+// instead of ending the process (SIGPIPE ignored; Windows does so anyway).
+void FailWritesToClosedPipes();
+
+// Asks this process to stop, as a Ctrl-C at its console would: for the
+// tests of the programs that take requests.
+void RaiseInterruptRequest();
 
 }  // namespace platform

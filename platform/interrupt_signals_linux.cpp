@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/event_posix.h"
+#include "platform/interrupt_source_linux.h"
 #include "platform/poll_deadline.h"
 
 namespace platform {
@@ -22,20 +23,22 @@ sigset_t InterruptSet() {
 }
 }  // namespace
 
-InterruptSignals::InterruptSignals() {
+InterruptSignals::InterruptSignals() : m_source(std::make_unique<Source>()) {
     const sigset_t signals = InterruptSet();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    m_fd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    m_source->fd = ::signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
 InterruptSignals::~InterruptSignals() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_source->fd >= 0) ::close(m_source->fd);
 }
+
+bool InterruptSignals::IsValid() const { return m_source->fd >= 0; }
 
 bool InterruptSignals::Take() {
     signalfd_siginfo info;
     for (;;) {
-        const ssize_t n = ::read(m_fd, &info, sizeof info);
+        const ssize_t n = ::read(m_source->fd, &info, sizeof info);
         if (n == static_cast<ssize_t>(sizeof info)) return true;
         if (n < 0 && errno == EINTR) continue;
         return false;
@@ -43,11 +46,11 @@ bool InterruptSignals::Take() {
 }
 
 int InterruptSignals::WaitForAnyOrInterrupt(std::span<Event* const> events, std::int64_t timeoutMs) {
-    if (m_fd < 0) return kWaitFailed;
+    if (m_source->fd < 0) return kWaitFailed;
     const Deadline deadline(timeoutMs);
     for (;;) {
         short revents = 0;
-        const int woke = WaitForAnyOrDescriptor(events, m_fd, POLLIN, deadline.RemainingPollMs(), &revents);
+        const int woke = WaitForAnyOrDescriptor(events, m_source->fd, POLLIN, deadline.RemainingPollMs(), &revents);
         if (woke != static_cast<int>(events.size())) return woke;
         if (revents & (POLLERR | POLLNVAL)) return kWaitFailed;
         // Another reader may have taken the request first.
@@ -55,5 +58,11 @@ int InterruptSignals::WaitForAnyOrInterrupt(std::span<Event* const> events, std:
         if (deadline.Expired()) return kWaitTimeout;
     }
 }
+
+void FailWritesToClosedPipes() { ::signal(SIGPIPE, SIG_IGN); }
+
+// Sent to the whole process, so that whichever thread reads the signalfd
+// finds it.
+void RaiseInterruptRequest() { ::kill(::getpid(), SIGINT); }
 
 }  // namespace platform

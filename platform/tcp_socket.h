@@ -1,13 +1,15 @@
 #pragma once
-// The TCP client calls the channel relies on, as thin functions over BSD
-// sockets. Sends never raise SIGPIPE: a closed peer is a failed send.
+// The TCP client calls the channel relies on, as thin functions over the
+// system's sockets. Sends never raise SIGPIPE: a closed peer is a failed send.
 
 #include <cstddef>
 #include <cstdint>
 
 namespace platform {
 
-using SocketHandle = int;
+// Wide enough for a descriptor and for a Windows SOCKET alike; the invalid
+// value is -1 on both (INVALID_SOCKET is ~0).
+using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kInvalidSocket = -1;
 
 std::uint32_t HostToNetwork32(std::uint32_t value);

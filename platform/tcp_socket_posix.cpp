@@ -14,6 +14,11 @@
 
 namespace platform {
 
+namespace {
+// The handle holds a descriptor here.
+int Fd(SocketHandle s) { return static_cast<int>(s); }
+}  // namespace
+
 std::uint32_t HostToNetwork32(std::uint32_t value) { return htonl(value); }
 std::uint32_t NetworkToHost32(std::uint32_t value) { return ntohl(value); }
 
@@ -22,10 +27,10 @@ SocketHandle CreateTcpSocket() {
 }
 
 bool SetSocketNonBlocking(SocketHandle s, bool nonBlocking) {
-    const int flags = ::fcntl(s, F_GETFL);
+    const int flags = ::fcntl(Fd(s), F_GETFL);
     if (flags < 0) return false;
     const int wanted = nonBlocking ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK);
-    return ::fcntl(s, F_SETFL, wanted) == 0;
+    return ::fcntl(Fd(s), F_SETFL, wanted) == 0;
 }
 
 int StartConnect(SocketHandle s, std::uint32_t addressNetworkOrder, std::uint16_t port) {
@@ -33,7 +38,7 @@ int StartConnect(SocketHandle s, std::uint32_t addressNetworkOrder, std::uint16_
     peer.sin_family = AF_INET;
     peer.sin_port = htons(port);
     peer.sin_addr.s_addr = addressNetworkOrder;
-    return ::connect(s, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+    return ::connect(Fd(s), reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
 }
 
 int SelectWritable(SocketHandle s, long seconds, long microseconds) {
@@ -44,16 +49,16 @@ int SelectWritable(SocketHandle s, long seconds, long microseconds) {
     if (s >= 0 && s < FD_SETSIZE) {
         fd_set writable;
         FD_ZERO(&writable);
-        FD_SET(s, &writable);
+        FD_SET(Fd(s), &writable);
         timeval limit{seconds, microseconds};
         int n;
         do {
-            n = ::select(s + 1, nullptr, &writable, nullptr, &limit);
+            n = ::select(Fd(s) + 1, nullptr, &writable, nullptr, &limit);
         } while (n < 0 && errno == EINTR);
         return n;
     }
     // select cannot watch a descriptor beyond FD_SETSIZE.
-    pollfd p{s, POLLOUT, 0};
+    pollfd p{Fd(s), POLLOUT, 0};
     const long long ms = seconds * 1000LL + (microseconds + 999) / 1000;
     int n;
     do {
@@ -65,20 +70,20 @@ int SelectWritable(SocketHandle s, long seconds, long microseconds) {
 bool ConnectSucceeded(SocketHandle s) {
     int error = 0;
     socklen_t length = sizeof error;
-    if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+    if (::getsockopt(Fd(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
     // A connect the kernel rejected at once (a broadcast address, no route)
     // leaves no pending error, yet the socket selects as writable: only a
     // peer address proves the connection.
     sockaddr_in peer{};
     socklen_t peerLength = sizeof peer;
-    return ::getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0;
+    return ::getpeername(Fd(s), reinterpret_cast<sockaddr*>(&peer), &peerLength) == 0;
 }
 
 namespace {
 bool SetTimeout(SocketHandle s, int option, std::uint32_t milliseconds) {
     timeval limit{static_cast<time_t>(milliseconds / 1000),
                   static_cast<suseconds_t>((milliseconds % 1000) * 1000)};
-    return ::setsockopt(s, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+    return ::setsockopt(Fd(s), SOL_SOCKET, option, &limit, sizeof limit) == 0;
 }
 }  // namespace
 
@@ -93,7 +98,7 @@ bool SetSendTimeout(SocketHandle s, std::uint32_t milliseconds) {
 long SendBytes(SocketHandle s, const void* data, std::size_t length) {
     ssize_t n;
     do {
-        n = ::send(s, data, length, MSG_NOSIGNAL);
+        n = ::send(Fd(s), data, length, MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
     return static_cast<long>(n);
 }
@@ -101,7 +106,7 @@ long SendBytes(SocketHandle s, const void* data, std::size_t length) {
 long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length) {
     ssize_t n;
     do {
-        n = ::recv(s, buffer, length, 0);
+        n = ::recv(Fd(s), buffer, length, 0);
     } while (n < 0 && errno == EINTR);
     return static_cast<long>(n);
 }
@@ -112,12 +117,12 @@ std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
         if (left.count() <= 0) return dropped;
-        pollfd p{s, POLLIN, 0};
+        pollfd p{Fd(s), POLLIN, 0};
         const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(quietMs, left.count())));
         if (ready < 0 && errno == EINTR) continue;
         if (ready <= 0) return dropped;
         std::uint8_t chunk[256];
-        const ssize_t n = ::recv(s, chunk, sizeof chunk, MSG_DONTWAIT);
+        const ssize_t n = ::recv(Fd(s), chunk, sizeof chunk, MSG_DONTWAIT);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return dropped;  // closed, or an error the next receive will see
         dropped += static_cast<std::size_t>(n);
@@ -125,7 +130,7 @@ std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs) {
 }
 
 void CloseSocket(SocketHandle s) {
-    if (s >= 0) ::close(s);
+    if (s >= 0) ::close(Fd(s));
 }
 
 }  // namespace platform

@@ -2,21 +2,26 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
+#include <chrono>
+#include <cstdio>
 
 #include <nlohmann/json.hpp>
 
 namespace flash {
 
 std::string UtcTimestamp(std::chrono::system_clock::time_point time) {
+    // The calendar of the standard library: the same on every OS, and no
+    // C library call that some lack (gmtime_r) or that shares a buffer.
     using namespace std::chrono;
-    const auto ms = duration_cast<milliseconds>(time.time_since_epoch()).count();
-    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
+    const auto ms = time_point_cast<milliseconds>(time);
+    const auto day = floor<days>(ms);
+    const year_month_day date{day};
+    const hh_mm_ss<milliseconds> clock{ms - day};
     char text[40];
-    const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%03dZ", static_cast<int>(ms % 1000));
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%03dZ", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                  static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
     return text;
 }
 

@@ -274,7 +274,10 @@ private:
 
     void TakeLines(Running& run) {
         for (std::size_t newline; (newline = run.output.find('\n')) != std::string::npos;) {
-            const ChildLine line = ParseChildLine(std::string_view(run.output).substr(0, newline));
+            // A child's C runtime may end its lines in CR LF (Windows text mode).
+            std::string_view text = std::string_view(run.output).substr(0, newline);
+            if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+            const ChildLine line = ParseChildLine(text);
             run.output.erase(0, newline + 1);
             TargetStatus& status = m_statuses[run.index];
             if (line.kind == ChildLine::Kind::End) {

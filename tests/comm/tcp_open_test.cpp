@@ -48,10 +48,10 @@ void ExpectFailedOpen(CCommChannel& channel, const std::string& text) {
     EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
 }
 
-timeval SocketTimeout(int fd, int option) {
+timeval SocketTimeout(platform::SocketHandle s, int option) {
     timeval value{-1, -1};
     socklen_t length = sizeof value;
-    ::getsockopt(fd, SOL_SOCKET, option, &value, &length);
+    ::getsockopt(static_cast<int>(s), SOL_SOCKET, option, &value, &length);
     return value;
 }
 
@@ -81,8 +81,8 @@ TEST(TcpOpen, ConnectedSocketBlocksWithTheReceiveTimeoutAndA2000MsSendTimeout) {
     UseTcp(channel, peer.Port(), kShortConnectMs, 2500);
     ASSERT_TRUE(channel.Open());
 
-    const int fd = channel.Socket();
-    EXPECT_EQ(::fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+    const platform::SocketHandle fd = channel.Socket();
+    EXPECT_EQ(::fcntl(static_cast<int>(fd), F_GETFL) & O_NONBLOCK, 0);
     ExpectTimeout(SocketTimeout(fd, SO_RCVTIMEO), 2, 500000);
     ExpectTimeout(SocketTimeout(fd, SO_SNDTIMEO), 2, 0);
 }
@@ -146,7 +146,7 @@ TEST(TcpOpen, SetTcpParamsWhileConnectedLeavesTheOpenSocketAlone) {
     UseTcp(channel, peer.Port(), kShortConnectMs, 300);
     ASSERT_TRUE(channel.Open());
     loopback::Connection connection = peer.Accept();
-    const int fd = channel.Socket();
+    const platform::SocketHandle fd = channel.Socket();
 
     loopback::RefusingPort elsewhere;
     channel.SetTcpParams(loopback::Address(), elsewhere.Port(), 4000, 20000);
@@ -266,7 +266,7 @@ TEST(TcpConnectFailure, RefusedConnectionFailsAtOnceWithTheTimeoutText) {
 // writable with no pending error.
 TEST(TcpConnectFailure, ConnectRejectedByTheKernelFailsWithTheTimeoutText) {
     CCommChannel channel;
-    UseTcp(channel, 9, kLongConnectMs, kShortReceiveMs, htonl(0x7FFFFFFFu));
+    UseTcp(channel, 9, kLongConnectMs, kShortReceiveMs, platform::HostToNetwork32(0x7FFFFFFFu));
 
     const auto start = steady_clock::now();
     ExpectFailedOpen(channel, kTimedOut);

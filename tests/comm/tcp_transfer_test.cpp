@@ -65,7 +65,7 @@ bool WaitUntilDrained(int channelSocket) {
 // Receive(buffer, 8) while the peer sends `reply` a byte at a time, each
 // byte alone on the wire; *fed is false when the peer could not keep that up.
 std::int32_t ReceiveDripped(Link& link, const Bytes& reply, std::uint8_t* buffer, bool* fed) {
-    const int channelSocket = link.channel.Socket();
+    const int channelSocket = static_cast<int>(link.channel.Socket());
     std::thread feeder([&] {
         for (const std::uint8_t byte : reply) {
             *fed = *fed && link.peer.Send({byte}) && WaitUntilDrained(channelSocket);
@@ -142,7 +142,7 @@ TEST(TcpSend, NegativeLengthFailsAndSendsNothing) {
 TEST(TcpSend, SendIntoAResetConnectionFailsAndLeavesTheChannelConnected) {
     Link link;
     ASSERT_TRUE(link.Ready());
-    const int fd = link.channel.Socket();
+    const platform::SocketHandle fd = link.channel.Socket();
     link.peer.Abort();
 
     const Bytes frame = Sequence(136);

@@ -1,9 +1,8 @@
 // The Break loop that the Operation page and vornic-flash share, with real
-// events, a real thread and a real SIGINT.
+// events, a real thread and a real Ctrl-C request (SIGINT on Linux, the
+// console's control handler on Windows).
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <atomic>
 #include <chrono>
@@ -51,7 +50,7 @@ TEST(StopWait, AFurtherInterruptEndsTheWaitBeforeTheRunIsIdle) {
     platform::InterruptSignals signals;
     ASSERT_TRUE(signals.IsValid());
     RunEvents run;
-    ::raise(SIGINT);  // blocked now: it waits as data for the loop
+    platform::RaiseInterruptRequest();  // taken as data now: it waits for the loop
     EXPECT_EQ(StopUntilIdle(run.idle, run.stop, &signals), StopWaitEnd::Interrupted);
     EXPECT_FALSE(signals.Take()) << "the loop took the request";
 

@@ -276,9 +276,9 @@ void RunCells(Transport transport) {
         }
         std::this_thread::sleep_for(20ms);
         for (auto it = running.begin(); it != running.end();) {
-            const std::optional<int> done = it->process->PollStatus();
+            const std::optional<platform::ChildEnd> done = it->process->PollStatus();
             if (!done && Clock::now() - it->start > kCellLimit) {
-                it->process->Signal(SIGKILL);
+                it->process->Kill();
                 ++it;
                 continue;  // reaped on the next round
             }
@@ -286,17 +286,17 @@ void RunCells(Transport transport) {
                 ++it;
                 continue;
             }
-            const int status = *done;
+            const platform::ChildEnd status = *done;
             const std::string output = Tail(it->log, 6000);
             const bool ran = output.find("[  PASSED  ] 1 test") != std::string::npos;
-            if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && ran) {
+            if (status.exited && status.code == 0 && ran) {
                 ++passed;
                 std::printf("cell %-24s ok in %5.1f s\n", it->name.c_str(),
                             static_cast<double>(MsBetween(it->start, Clock::now())) / 1000.0);
             } else {
                 ADD_FAILURE() << "cell " << it->name << " failed ("
-                              << (WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
-                                                    : "signal " + std::to_string(WTERMSIG(status)))
+                              << (status.exited ? "exit " + std::to_string(status.code)
+                                                : "signal " + std::to_string(status.signal))
                               << "):\n"
                               << output;
             }

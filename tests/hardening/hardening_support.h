@@ -110,12 +110,12 @@ public:
 
     std::uint16_t Port() const { return m_port; }
     const std::string& SerialPath() const { return m_serialPath; }
-    void Kill() { m_process->Signal(SIGKILL); }
+    void Kill() { m_process->Kill(); }
 
     // Ends it and returns its summary line ("summary: frames=..."), or an
     // empty text when it printed none (it was killed).
     std::string StopAndSummary() {
-        m_process->Signal(SIGTERM);
+        m_process->Terminate();
         m_process->Wait(10000);
         const std::string& out = m_process->Stdout();
         const auto at = out.find("summary: ");

@@ -3,12 +3,12 @@
 // process of their own. Its standard output and error come back on pipes,
 // or go to one file; a child still running at the end is killed.
 
-#include <sys/types.h>
-
 #include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/child_process.h"
 
 namespace support {
 
@@ -23,35 +23,40 @@ class Subprocess {
 public:
     // argv[0] is the program's path; it is not looked up in PATH.
     explicit Subprocess(const std::vector<std::string>& argv, const SpawnOptions& options = {});
-    ~Subprocess();
+    ~Subprocess() = default;
     Subprocess(const Subprocess&) = delete;
     Subprocess& operator=(const Subprocess&) = delete;
 
-    bool Started() const { return m_pid > 0; }
-    pid_t Id() const { return m_pid; }
-    void Signal(int signal);
+    bool Started() const { return m_started; }
+    int Id() const { return m_id; }
+    // A Ctrl-C (SIGINT), a request to end (SIGTERM), or the end at once.
+    void Interrupt();
+    void Terminate();
+    void Kill();
 
     // The next line of standard output, without its line end.
     std::optional<std::string> ReadLine(int timeoutMs);
 
     // Waits for the end: the exit status, or nullopt when the time ran out
-    // (the child is killed then) or it died of a signal.
+    // (the child is killed then), it was killed (Kill), or it died of a
+    // signal.
     std::optional<int> Wait(int timeoutMs);
-    // The raw wait status once the child has ended; nullopt while it runs.
-    // For children whose output goes to a file.
-    std::optional<int> PollStatus();
+    // How the child ended, once it has; nullopt while it runs. For children
+    // whose output goes to a file.
+    std::optional<platform::ChildEnd> PollStatus();
 
     const std::string& Stdout() const { return m_stdout; }
     const std::string& Stderr() const { return m_stderr; }
 
 private:
+    bool Running() const { return m_started && !m_end; }
     bool Pump(std::chrono::steady_clock::time_point end);
 
-    pid_t m_pid = -1;
-    bool m_exited = false;
-    int m_status = 0;  // as waitpid gave it, once m_exited
-    int m_out = -1;
-    int m_err = -1;
+    platform::ChildProcess m_child;
+    bool m_started = false;
+    bool m_killed = false;
+    int m_id = -1;
+    std::optional<platform::ChildEnd> m_end;
     std::string m_stdout;
     std::string m_stderr;
     std::size_t m_consumed = 0;

@@ -1,10 +1,8 @@
 // vornic-flash with several targets: each in a process of its own against the
-// simulator over loopback or a pseudo-terminal, with its own message, the
-// report, retries, --jobs and Ctrl-C.
+// simulator over loopback, with its own message, the report, retries, --jobs
+// and a killed fleet.
 
 #include <gtest/gtest.h>
-
-#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,91 +15,12 @@
 #include "support/loopback.h"
 #include "support/simulator_thread.h"
 #include "tests/tools/flash_test_support.h"
+#include "tests/tools/fleet_test_support.h"
 #include "tools/flash_options.h"
 #include "tools/sha256.h"
 
 using support::Subprocess;
 using namespace flash_test;
-using Json = nlohmann::json;
-
-namespace {
-
-std::string Endpoint(const support::SimulatorThread& sim) { return "127.0.0.1:" + std::to_string(sim.Port()); }
-
-std::string Sha256(const std::string& bytes) {
-    return tools::Sha256Hex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-// The report's attempts by target, in the order they were written.
-std::map<std::string, std::vector<Json>> ReportByTarget(const std::string& path, std::size_t* lines) {
-    std::map<std::string, std::vector<Json>> byTarget;
-    std::istringstream in(ReadFile(path));
-    *lines = 0;
-    for (std::string line; std::getline(in, line); ++*lines) {
-        const Json json = Json::parse(line);
-        byTarget[json["target"]].push_back(json);
-    }
-    return byTarget;
-}
-
-// One attempt as the report holds it, against what the run was given.
-void ExpectAttempt(const Json& a, int number, bool ok, int frames, const std::string& message,
-                   const std::string& sent) {
-    SCOPED_TRACE(a.dump());
-    EXPECT_EQ(a["attempt"], number);
-    EXPECT_EQ(a["ok"], ok);
-    EXPECT_EQ(a["frames_acknowledged"], frames);
-    EXPECT_EQ(a["message"], message);
-    EXPECT_EQ(a["image_bytes"], 65536);
-    EXPECT_EQ(a["image_sha256"], Sha256(sent));
-    EXPECT_EQ(a["version"], VORNIC_VERSION);
-    EXPECT_LE(a["start"].get<std::string>(), a["end"].get<std::string>());
-    EXPECT_GE(a["seconds"].get<double>(), 0.0);
-}
-
-// The most download processes alive at once, as the plain lines tell it: a
-// process is started before its "connecting" line and reaped before its
-// target's next "ok" or "failed" line.
-std::size_t MostAlive(const std::string& output) {
-    std::set<std::string> alive;
-    std::size_t most = 0;
-    std::istringstream in(output);
-    for (std::string line; std::getline(in, line);) {
-        const std::size_t colon = line.find(": ");
-        if (colon == std::string::npos) continue;
-        const std::string label = line.substr(0, colon), event = line.substr(colon + 2);
-        if (event.starts_with("connecting")) alive.insert(label);
-        if (event == "ok" || event.starts_with("failed")) alive.erase(label);
-        most = std::max(most, alive.size());
-    }
-    return most;
-}
-
-// The child of `parent` whose command line names `text`; 0 when none does.
-pid_t ChildNaming(pid_t parent, const std::string& text) {
-    std::istringstream children(ReadFile("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) +
-                                         "/children"));
-    for (pid_t child; children >> child;) {
-        std::string command = ReadFile("/proc/" + std::to_string(child) + "/cmdline");
-        std::replace(command.begin(), command.end(), '\0', ' ');
-        if (command.find(" " + text + " ") != std::string::npos) return child;
-    }
-    return 0;
-}
-
-// Reads the plain lines until every one of `targets` is sending.
-bool WaitUntilSending(Subprocess& flash, const std::vector<std::string>& targets) {
-    std::set<std::string> sending;
-    for (std::optional<std::string> line; sending.size() < targets.size() && (line = flash.ReadLine(kRunMs));)
-        if (line->ends_with(": sending")) sending.insert(*line);
-    return sending.size() == targets.size();
-}
-
-bool EndsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-}  // namespace
 
 TEST(FleetCommand, EachFailingTargetEndsWithItsOwnMessageAndTheSoundOnesReceiveTheSameImage) {
     TempFolder folder;
@@ -118,9 +37,13 @@ TEST(FleetCommand, EachFailingTargetEndsWithItsOwnMessageAndTheSoundOnesReceiveT
                            "\ntcp " + Endpoint(hangUp) + " hang-up\n");
     std::filesystem::create_directory(folder.Path("tmp"));
 
-    Subprocess flash({"/usr/bin/env", "TMPDIR=" + folder.Path("tmp"), VORNIC_FLASH_PATH, "--targets", targets,
-                      "--tcp", refused, "--jobs", "4", "--receive-timeout", "2000", "--report",
-                      folder.Path("report.jsonl"), image});
+    // The temporary folder as each OS names it: TMPDIR, or TMP and TEMP.
+    const std::string tmp = folder.Path("tmp");
+    support::SpawnOptions environment;
+    environment.environment = {"TMPDIR=" + tmp, "TMP=" + tmp, "TEMP=" + tmp};
+    Subprocess flash(Flash({"--targets", targets, "--tcp", refused, "--jobs", "4", "--receive-timeout", "2000",
+                            "--report", folder.Path("report.jsonl"), image}),
+                     environment);
     EXPECT_EQ(flash.Wait(kRunMs), 1) << flash.Stderr();
     EXPECT_TRUE(EndsWith(flash.Stdout(), "6 targets: 2 ok, 4 failed\n"
                                          "  " + Endpoint(refusal) + " (reply refused): echo char error!\n"
@@ -181,7 +104,7 @@ TEST(FleetCommand, ALinkFailureIsTriedAgainAfterItsWaveAndAReplyRefusalIsNot) {
     ASSERT_EQ(report[second].size(), 1u);
     ExpectAttempt(report[second][0], 1, false, 1, "echo char error!", ReadFile(image));
 
-    sim.Signal(SIGTERM);
+    sim.Terminate();
     EXPECT_EQ(sim.Wait(kStartMs), 1) << "controller 2 holds no whole image";
     EXPECT_NE(sim.Stdout().find("summary 1: frames=515 bad=0 images=1 complete=yes sessions=2\n"
                                 "summary 2: frames=2 bad=0 images=0 complete=no sessions=1\n"
@@ -191,56 +114,6 @@ TEST(FleetCommand, ALinkFailureIsTriedAgainAfterItsWaveAndAReplyRefusalIsNot) {
     EXPECT_EQ(ReadFile(folder.Path("got.bin.1")), ReadFile(image));
 }
 
-TEST(FleetCommand, InterruptBreaksEveryRunningTargetAndTheReportIsStillWritten) {
-    TempFolder folder;
-    const std::string image = WriteImage(folder.Path("fw.bin"), 65536);
-    support::SimulatorThread a({"--delay-ms", "20"}), b({"--serial", "--delay-ms", "20"}), waiting;
-    Subprocess flash(Flash({"--tcp", Endpoint(a), "--serial", b.SerialPath(), "--tcp", Endpoint(waiting), "--jobs",
-                            "2", "--report", folder.Path("report.jsonl"), image}));
-    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), b.SerialPath()})) << flash.Stdout() << flash.Stderr();
-
-    flash.Signal(SIGINT);
-    EXPECT_EQ(flash.Wait(kRunMs), 1);
-    EXPECT_TRUE(EndsWith(flash.Stdout(), "3 targets: 0 ok, 3 failed\n"
-                                         "  " + Endpoint(a) + ": Download firmware erroe!\n"
-                                         "  " + b.SerialPath() + ": Download firmware erroe!\n"
-                                         "  " + Endpoint(waiting) + ": not started: the run was broken off\n"))
-        << flash.Stdout();
-    EXPECT_NE(flash.Stderr().find("stopping every download after the frame in flight"), std::string::npos);
-
-    // Each run stopped right after a frame went out: the controller got that
-    // frame, the tool never read its reply.
-    std::size_t lines = 0;
-    auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
-    EXPECT_EQ(lines, 2u);
-    for (const auto& [sim, target] : std::vector<std::pair<support::SimulatorThread*, std::string>>{
-             {&a, Endpoint(a)}, {&b, b.SerialPath()}}) {
-        const int frames = sim->SummaryAfter(1).frames;
-        EXPECT_GT(frames, 1);
-        ExpectAttempt(report[target].at(0), 1, false, frames - 1, "Download firmware erroe!", ReadFile(image));
-    }
-    EXPECT_EQ(waiting.Summary().sessions, 0);
-}
-
-TEST(FleetCommand, ATargetWhoseProcessDiesLeavesTheOthersToFinish) {
-    TempFolder folder;
-    support::SimulatorThread doomed({"--delay-ms", "20"}), sound;
-    Subprocess flash(Flash({"--tcp", Endpoint(doomed), "--tcp", Endpoint(sound), "--report",
-                            folder.Path("report.jsonl"), WriteImage(folder.Path("fw.bin"), 65536)}));
-    ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(doomed), Endpoint(sound)})) << flash.Stdout();
-    const pid_t child = ChildNaming(flash.Id(), Endpoint(doomed));
-    ASSERT_NE(child, 0);
-    ::kill(child, SIGKILL);
-
-    EXPECT_EQ(flash.Wait(kRunMs), 1);
-    EXPECT_TRUE(EndsWith(flash.Stdout(), "2 targets: 1 ok, 1 failed\n  " + Endpoint(doomed) +
-                                             ": the download process ended without a result (signal 9)\n"))
-        << flash.Stdout();
-    EXPECT_EQ(sound.SummaryAfter(1).images, 1);
-    std::size_t lines = 0;
-    EXPECT_EQ(ReportByTarget(folder.Path("report.jsonl"), &lines)[Endpoint(doomed)].at(0)["ok"], false);
-}
-
 // A fleet killed outright leaves no download running unwatched: each child
 // breaks its run off as a Ctrl-C would. A whole image would take 30 s here.
 TEST(FleetCommand, AKilledFleetBreaksItsDownloadsOffToo) {
@@ -248,7 +121,7 @@ TEST(FleetCommand, AKilledFleetBreaksItsDownloadsOffToo) {
     support::SimulatorThread a({"--delay-ms", "50"}), b({"--delay-ms", "50"});
     Subprocess flash(Flash({"--tcp", Endpoint(a), "--tcp", Endpoint(b), WriteImage(folder.Path("fw.bin"), 65536)}));
     ASSERT_TRUE(WaitUntilSending(flash, {Endpoint(a), Endpoint(b)})) << flash.Stdout();
-    flash.Signal(SIGKILL);
+    flash.Kill();
     EXPECT_EQ(flash.Wait(kRunMs), std::nullopt);
     for (support::SimulatorThread* sim : {&a, &b}) {
         EXPECT_TRUE(sim->WaitForSessions(1, std::chrono::seconds(20))) << "the download went on";
@@ -310,25 +183,5 @@ TEST(FlashOptions, TargetsFileLinesBecomeTargetsInOrderAndABadLineIsNamedByItsNu
         EXPECT_EQ(refused.outcome, tools::ParseOutcome::UsageError) << text;
         EXPECT_NE(refused.error.find("--targets"), std::string::npos) << refused.error;
         EXPECT_NE(refused.error.find(bad + where), std::string::npos) << refused.error;
-    }
-}
-
-TEST(FlashOptions, TheSameControllerNamedTwiceIsAUsageError) {
-    TempFolder folder;
-    WriteFile(folder.Path("ttyFake"), "");
-    std::filesystem::create_symlink(folder.Path("ttyFake"), folder.Path("ttyLink"));
-    WriteFile(folder.Path("targets"), "tcp 127.0.0.1:10001 again\n");
-    for (const auto& [args, twice] : std::vector<std::pair<std::vector<std::string>, bool>>{
-             {{"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.1:10002"}, false},
-             {{"--tcp", "127.0.0.1:10001", "--tcp", "127.0.0.2:10001"}, false},
-             {{"--serial", "COM1", "--serial", "COM2"}, false},
-             {{"--tcp", "127.0.0.1:10001", "--targets", folder.Path("targets")}, true},
-             {{"--serial", "COM1", "--serial", "/dev/ttyS0"}, true},
-             {{"--serial", folder.Path("ttyFake"), "--serial", folder.Path("ttyLink")}, true}}) {
-        std::vector<std::string> full = args;
-        full.push_back("fw.bin");
-        const flash::FlashCommandLine line = flash::ParseFlashOptions(full);
-        EXPECT_EQ(line.outcome, twice ? tools::ParseOutcome::UsageError : tools::ParseOutcome::Run) << args[3];
-        EXPECT_EQ(line.error.find("is named twice") != std::string::npos, twice) << line.error;
     }
 }

@@ -1,19 +1,10 @@
 #include "tools/controller_sim/controller_sim.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
+
+#include "platform/pseudo_terminal.h"
 
 namespace sim {
 
@@ -25,31 +16,10 @@ constexpr int kPartialFrameGapMs = 200;
 constexpr int kDetachedPollMs = 20;
 // A peer that takes none of a reply within this time is given up.
 constexpr int kWriteStallMs = 2000;
-
-void CloseFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
-
-std::string ErrnoText(const std::string& step) { return step + ": " + std::strerror(errno); }
-
-bool MakeRaw(int fd) {
-    termios tio{};
-    if (::tcgetattr(fd, &tio) != 0) return false;
-    ::cfmakeraw(&tio);
-    ::cfsetispeed(&tio, B19200);
-    ::cfsetospeed(&tio, B19200);
-    tio.c_cflag |= CLOCAL | CREAD;
-    return ::tcsetattr(fd, TCSANOW, &tio) == 0;
-}
-
-int PollRetrying(pollfd* fds, nfds_t count, int timeoutMs) {
-    int n;
-    do {
-        n = ::poll(fds, count, timeoutMs);
-    } while (n < 0 && errno == EINTR);
-    return n;
-}
+// Connections that wait to be accepted while one is served.
+constexpr int kListenBacklog = 8;
+// A moment's rest when the system has no descriptor for a connection.
+constexpr int kOutOfResourcesPauseMs = 50;
 
 }  // namespace
 
@@ -60,87 +30,27 @@ std::string Summary::Line() const {
 }
 
 ControllerSim::ControllerSim(Options options)
-    : m_options(std::move(options)), m_session(m_options.session) {
-    m_stopFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-}
+    : m_options(std::move(options)), m_session(m_options.session) {}
 
-ControllerSim::~ControllerSim() {
-    CloseFd(m_listenFd);
-    CloseFd(m_serialFd);
-    CloseFd(m_stopFd);
-}
+ControllerSim::~ControllerSim() = default;
 
 bool ControllerSim::Start(std::string* error) {
-    if (m_stopFd < 0) {
-        *error = ErrnoText("eventfd");
+    if (!m_stop.IsValid()) {
+        *error = "the stop event could not be created";
         return false;
     }
     switch (m_options.transport) {
-    case Transport::Tcp: {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(m_options.port);
-        if (::inet_pton(AF_INET, m_options.host.c_str(), &address.sin_addr) != 1) {
-            *error = "bad listen address " + m_options.host;
-            return false;
-        }
-        m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-        if (m_listenFd < 0) {
-            *error = ErrnoText("socket");
-            return false;
-        }
-        const int on = 1;
-        ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-        socklen_t length = sizeof address;
-        if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_listenFd, 8) != 0 ||
-            ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-            *error = ErrnoText("listen on " + m_options.host + ":" + std::to_string(m_options.port));
-            CloseFd(m_listenFd);
-            return false;
-        }
-        m_port = ntohs(address.sin_port);
+    case Transport::Tcp:
+        if (!m_listener.Listen(m_options.host, m_options.port, kListenBacklog, error)) return false;
+        m_port = m_listener.Port();
         return true;
-    }
-    case Transport::SerialPty: {
-        m_serialFd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        char name[128];
-        if (m_serialFd < 0 || ::grantpt(m_serialFd) != 0 || ::unlockpt(m_serialFd) != 0 ||
-            ::ptsname_r(m_serialFd, name, sizeof name) != 0) {
-            *error = ErrnoText("pseudo-terminal");
-            CloseFd(m_serialFd);
-            return false;
-        }
-        m_serialPath = name;
-        // Raw on both ends, so that no echo or line editing touches a byte.
-        // The slave keeps its settings for as long as the master stays open.
-        int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (slave < 0 || !MakeRaw(slave) || !MakeRaw(m_serialFd)) {
-            *error = ErrnoText("raw mode on " + m_serialPath);
-            CloseFd(slave);
-            CloseFd(m_serialFd);
-            return false;
-        }
-        CloseFd(slave);
-        break;
-    }
+    case Transport::SerialPty:
+        return platform::OpenPseudoTerminal(&m_serial, &m_serialPath, error);
     case Transport::SerialDevice:
         m_serialPath = m_options.devicePath;
-        m_serialFd = ::open(m_serialPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (m_serialFd < 0) {
-            *error = ErrnoText("open " + m_serialPath);
-            return false;
-        }
-        if (::isatty(m_serialFd) && !MakeRaw(m_serialFd)) {
-            *error = ErrnoText("raw mode on " + m_serialPath);
-            CloseFd(m_serialFd);
-            return false;
-        }
-        break;
+        return platform::OpenSerialEnd(m_serialPath, &m_serial, error);
     }
-    const int flags = ::fcntl(m_serialFd, F_GETFL);
-    ::fcntl(m_serialFd, F_SETFL, flags | O_NONBLOCK);
-    return true;
+    return false;
 }
 
 std::string ControllerSim::Banner() const {
@@ -149,21 +59,11 @@ std::string ControllerSim::Banner() const {
     return "serial " + m_serialPath;
 }
 
-void ControllerSim::Stop() {
-    const std::uint64_t one = 1;
-    // The descriptor stays readable from now on: every wait sees the stop.
-    [[maybe_unused]] const ssize_t n = ::write(m_stopFd, &one, sizeof one);
-}
+void ControllerSim::Stop() { m_stop.Set(); }
 
-bool ControllerSim::StopRequested() const {
-    pollfd p{m_stopFd, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
+bool ControllerSim::StopRequested() const { return m_stop.IsSignalled(); }
 
-bool ControllerSim::Pause(int ms) {
-    pollfd p{m_stopFd, POLLIN, 0};
-    return PollRetrying(&p, 1, ms) == 0;
-}
+bool ControllerSim::Pause(int ms) { return !m_stop.Wait(ms); }
 
 Summary ControllerSim::GetSummary() const {
     std::lock_guard<std::mutex> lock(m_lock);
@@ -206,23 +106,25 @@ bool ControllerSim::SessionsDone() const {
 
 void ControllerSim::RunTcp() {
     while (!SessionsDone()) {
-        pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {m_listenFd, POLLIN, 0}};
-        if (PollRetrying(fds, 2, -1) < 0 || fds[0].revents) return;
-        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
+        platform::ByteStream connection;
+        switch (m_listener.Accept(m_stop, &connection)) {
+        case platform::AcceptEnd::Accepted: break;
+        case platform::AcceptEnd::Stopped:
+        case platform::AcceptEnd::Failed: return;
+        case platform::AcceptEnd::OutOfResources:
             // Out of descriptors: give the system a moment rather than spin.
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
-                if (!Pause(50)) return;
+            if (!Pause(kOutOfResourcesPauseMs)) return;
             continue;
+        case platform::AcceptEnd::Retry:
+        case platform::AcceptEnd::Timeout: continue;
         }
         Log("connection accepted");
-        int conn = fd;
         SessionEnd end = SessionEnd::PeerClosed;
         if (m_options.mute)
-            HoldMute(conn);
+            connection.HoldUntilClosed(m_stop);
         else
-            end = Serve(conn, true);
-        CloseFd(conn);
+            end = Serve(connection);
+        connection.Close();
         Log("connection closed");
         EndSession();
         if (end == SessionEnd::Stopped || StopRequested()) return;
@@ -231,85 +133,74 @@ void ControllerSim::RunTcp() {
 
 void ControllerSim::RunSerial() {
     if (m_options.mute) {
-        pollfd p{m_stopFd, POLLIN, 0};
-        PollRetrying(&p, 1, -1);
+        m_stop.Wait(platform::kInfinite);
         return;
     }
     while (!SessionsDone()) {
-        pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {m_serialFd, POLLIN, 0}};
-        if (PollRetrying(fds, 2, -1) < 0 || fds[0].revents) return;
-        if (fds[1].revents & POLLIN) {
+        switch (m_serial.WaitReadable(m_stop, platform::kInfinite)) {
+        case platform::StreamReady::Data: {
             Log("traffic on " + m_serialPath);
-            const SessionEnd end = Serve(m_serialFd, false);
+            const SessionEnd end = Serve(m_serial);
             EndSession();
             Log("line quiet again");
             if (end == SessionEnd::Stopped) return;
             if (end == SessionEnd::FaultClosed || end == SessionEnd::Failed) {
-                CloseFd(m_serialFd);
+                m_serial.Close();
                 return;
             }
-        } else if (fds[1].revents & POLLNVAL) {
-            return;
-        } else if (!Pause(kDetachedPollMs)) {
+            break;
+        }
+        case platform::StreamReady::HungUp:
             // Hung up: no tool holds the far end open right now. The state
             // lasts until one does, so look again a little later.
+            if (!Pause(kDetachedPollMs)) return;
+            break;
+        default:
             return;
         }
     }
 }
 
-void ControllerSim::HoldMute(int fd) {
-    pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {fd, POLLRDHUP, 0}};
-    PollRetrying(fds, 2, -1);
-}
-
-ControllerSim::SessionEnd ControllerSim::Serve(int fd, bool isSocket) {
+ControllerSim::SessionEnd ControllerSim::Serve(platform::ByteStream& stream) {
     m_session.Reset();
-    m_isSocket = isSocket;
     std::uint8_t buffer[4096];
     for (;;) {
-        pollfd fds[2] = {{m_stopFd, POLLIN, 0},
-                         {fd, static_cast<short>(POLLIN | (isSocket ? POLLRDHUP : 0)), 0}};
-        const int n = PollRetrying(fds, 2, m_session.HasPartial() ? kPartialFrameGapMs : -1);
-        if (n < 0) return SessionEnd::Failed;
-        if (fds[0].revents) return SessionEnd::Stopped;
-        if (n == 0) {
+        const platform::StreamReady ready =
+            stream.WaitReadable(m_stop, m_session.HasPartial() ? kPartialFrameGapMs : platform::kInfinite);
+        if (ready == platform::StreamReady::Failed) return SessionEnd::Failed;
+        if (ready == platform::StreamReady::Stopped) return SessionEnd::Stopped;
+        if (ready == platform::StreamReady::Timeout) {
             const FrameOutcome outcome = m_session.FlushPartial();
             Record(outcome);
-            if (!Perform(fd, outcome)) return StopRequested() ? SessionEnd::Stopped : SessionEnd::Failed;
+            if (!Perform(stream, outcome)) return StopRequested() ? SessionEnd::Stopped : SessionEnd::Failed;
             continue;
         }
-        if (fds[1].revents & (POLLIN | POLLRDHUP)) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got == 0) return SessionEnd::PeerClosed;
-            if (got < 0) {
-                if (errno == EINTR || errno == EAGAIN) continue;
-                if (errno == EIO) return SessionEnd::Hangup;  // the far end of the pty closed
-                if (errno == ECONNRESET) return SessionEnd::PeerClosed;
-                return SessionEnd::Failed;
+        if (ready != platform::StreamReady::Data) return SessionEnd::Hangup;
+        const long got = stream.Read(buffer, sizeof buffer);
+        if (got == 0) return SessionEnd::PeerClosed;
+        if (got == platform::kReadAgain) continue;
+        if (got == platform::kReadHungUp) return SessionEnd::Hangup;  // the far end of the pty closed
+        if (got == platform::kReadReset) return SessionEnd::PeerClosed;
+        if (got < 0) return SessionEnd::Failed;
+        bool closeNow = false;
+        bool failed = false;
+        m_session.Feed(buffer, static_cast<std::size_t>(got), [&](const FrameOutcome& outcome) {
+            Record(outcome);
+            if (outcome.reply == ReplyKind::Close) {
+                closeNow = true;
+                return false;
             }
-            bool closeNow = false;
-            bool failed = false;
-            m_session.Feed(buffer, static_cast<std::size_t>(got), [&](const FrameOutcome& outcome) {
-                Record(outcome);
-                if (outcome.reply == ReplyKind::Close) {
-                    closeNow = true;
-                    return false;
-                }
-                if (!Perform(fd, outcome)) {
-                    failed = true;
-                    return false;
-                }
-                return true;
-            });
-            if (closeNow) {
-                Log("hanging up at frame " + std::to_string(m_session.NextFrame()));
-                return SessionEnd::FaultClosed;
+            if (!Perform(stream, outcome)) {
+                failed = true;
+                return false;
             }
-            if (failed) return StopRequested() ? SessionEnd::Stopped : SessionEnd::Failed;
-        } else if (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            return SessionEnd::Hangup;
+            return true;
+        });
+        if (closeNow) {
+            Log("hanging up at frame " + std::to_string(m_session.NextFrame()));
+            return SessionEnd::FaultClosed;
         }
+        if (failed) return StopRequested() ? SessionEnd::Stopped : SessionEnd::Failed;
     }
 }
 
@@ -347,29 +238,14 @@ bool ControllerSim::SaveImage(const Image& image) {
     return !ec;
 }
 
-bool ControllerSim::Perform(int fd, const FrameOutcome& outcome) {
+bool ControllerSim::Perform(platform::ByteStream& stream, const FrameOutcome& outcome) {
     if (outcome.reply != ReplyKind::Send) return true;
     if (m_options.delayMs > 0 && !Pause(m_options.delayMs)) return false;
-    if (m_options.dripMs < 0) return WriteAll(fd, outcome.replyBytes.data(), outcome.replyBytes.size());
+    if (m_options.dripMs < 0)
+        return stream.WriteAll(outcome.replyBytes.data(), outcome.replyBytes.size(), m_stop, kWriteStallMs);
     for (std::size_t i = 0; i < outcome.replyBytes.size(); ++i) {
         if (i > 0 && !Pause(m_options.dripMs)) return false;
-        if (!WriteAll(fd, &outcome.replyBytes[i], 1)) return false;
-    }
-    return true;
-}
-
-bool ControllerSim::WriteAll(int fd, const std::uint8_t* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t n = m_isSocket ? ::send(fd, data, length, MSG_NOSIGNAL) : ::write(fd, data, length);
-        if (n > 0) {
-            data += n;
-            length -= static_cast<std::size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return false;
-        pollfd fds[2] = {{m_stopFd, POLLIN, 0}, {fd, POLLOUT, 0}};
-        if (PollRetrying(fds, 2, kWriteStallMs) <= 0 || fds[0].revents) return false;
+        if (!stream.WriteAll(&outcome.replyBytes[i], 1, m_stop, kWriteStallMs)) return false;
     }
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The controller simulator: serves the download protocol over a loopback TCP
 // listener, a pseudo-terminal or a serial device. Runs as a program or on a
-// thread of a test. All of its system calls live in controller_sim.cpp.
+// thread of a test. Its system calls live in platform/ (tcp_listener.h,
+// pseudo_terminal.h, byte_stream.h).
 
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,9 @@
 #include <optional>
 #include <string>
 
+#include "platform/byte_stream.h"
+#include "platform/event.h"
+#include "platform/tcp_listener.h"
 #include "tools/controller_sim/controller_session.h"
 #include "tools/controller_sim/sim_options.h"
 
@@ -46,7 +50,7 @@ public:
     // whole and in order, 1 otherwise.
     int Run();
 
-    // From any thread, and from a signal handler: only writes an eventfd.
+    // From any thread: only signals an event that every wait includes.
     void Stop();
 
     Summary GetSummary() const;
@@ -60,11 +64,9 @@ private:
 
     void RunTcp();
     void RunSerial();
-    SessionEnd Serve(int fd, bool isSocket);
-    void HoldMute(int fd);
+    SessionEnd Serve(platform::ByteStream& stream);
     void Record(const FrameOutcome& outcome);
-    bool Perform(int fd, const FrameOutcome& outcome);
-    bool WriteAll(int fd, const std::uint8_t* data, std::size_t length);
+    bool Perform(platform::ByteStream& stream, const FrameOutcome& outcome);
     bool SaveImage(const Image& image);
     // Sleeps unless stopped first; false when stopped.
     bool Pause(int ms);
@@ -75,12 +77,12 @@ private:
 
     Options m_options;
     ControllerSession m_session;
-    int m_stopFd = -1;
-    int m_listenFd = -1;
-    int m_serialFd = -1;
+    // Manual-reset: once stopped, every wait sees it.
+    platform::Event m_stop{platform::ResetMode::Manual, false};
+    platform::TcpListener m_listener;
+    platform::ByteStream m_serial;
     std::uint16_t m_port = 0;
     std::string m_serialPath;
-    bool m_isSocket = false;
 
     mutable std::mutex m_lock;
     mutable std::condition_variable m_changed;

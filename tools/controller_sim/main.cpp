@@ -1,15 +1,15 @@
 // vornic-controller-sim: plays the display controller for the tool, or
 // several controllers at once.
 
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <memory>
-#include <pthread.h>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/event.h"
+#include "platform/interrupt_signals.h"
 #include "platform/program_arguments.h"
 #include "platform/terminal.h"
 #include "tools/controller_sim/controller_sim.h"
@@ -21,7 +21,8 @@ namespace {
 // A line of vornic-flash's targets file for each controller.
 bool WriteTargets(const std::string& path, const std::vector<std::unique_ptr<sim::ControllerSim>>& controllers,
                   const std::vector<sim::Options>& options) {
-    std::ofstream out(path, std::ios::trunc);
+    // The same bytes on every OS: lines end in LF.
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
     for (std::size_t k = 0; k < controllers.size(); ++k) {
         if (options[k].transport == sim::Transport::Tcp)
             out << "tcp " << options[k].host << ":" << controllers[k]->Port();
@@ -65,14 +66,15 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // The signals are taken by a thread of their own, before any other thread
-    // exists, so that no handler runs in the middle of the serving loop.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Ctrl-C and termination requests are taken as data by a thread of their
+    // own, set up before any other thread exists, so that no handler runs in
+    // the middle of the serving loop.
+    platform::InterruptSignals signals;
+    if (!signals.IsValid()) {
+        std::fprintf(stderr, "vornic-controller-sim: Ctrl-C cannot be taken as a request\n");
+        return 1;
+    }
+    platform::FailWritesToClosedPipes();
 
     std::vector<std::unique_ptr<sim::ControllerSim>> controllers;
     for (const auto& o : options) {
@@ -90,10 +92,11 @@ int main(int argc, char** argv) {
     for (const auto& c : controllers) std::printf("%s\n", c->Banner().c_str());
     std::fflush(stdout);
 
+    platform::Event served(platform::ResetMode::Manual, false);
     std::thread signalWaiter([&] {
-        int signal = 0;
-        sigwait(&signals, &signal);
-        for (const auto& c : controllers) c->Stop();
+        platform::Event* const ends[] = {&served};
+        if (signals.WaitForAnyOrInterrupt(ends, platform::kInfinite) == 1)
+            for (const auto& c : controllers) c->Stop();
     });
     std::vector<int> codes(controllers.size(), 1);
     std::vector<std::thread> runners;
@@ -101,7 +104,7 @@ int main(int argc, char** argv) {
         runners.emplace_back([&, k] { codes[k] = controllers[k]->Run(); });
     codes[0] = controllers[0]->Run();
     for (auto& r : runners) r.join();
-    pthread_kill(signalWaiter.native_handle(), SIGTERM);  // ends the waiter's sigwait
+    served.Set();  // ends the waiter's wait
     signalWaiter.join();
 
     std::vector<sim::Summary> summaries;
