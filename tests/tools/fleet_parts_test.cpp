@@ -114,7 +114,9 @@ TEST(FleetView, LiveLinesShowBarPercentAndStateAndFitTheTerminal) {
     // More targets than rows: the running and the failed ones, then the rest
     // counted, then the note.
     std::vector<flash::FlashTarget> targets;
-    for (int i = 0; i < 10; ++i) targets.push_back(Target("t" + std::to_string(i)));
+    // Appended rather than "t" + ...: g++ 12 at -O2 warns falsely (-Wrestrict)
+    // about a literal added to a temporary string.
+    for (int i = 0; i < 10; ++i) targets.push_back(Target(std::string("t").append(std::to_string(i))));
     std::vector<flash::TargetStatus> statuses;
     for (int i = 0; i < 10; ++i)
         statuses.push_back(Status(targets[i], i < 5 ? flash::TargetState::Ok : flash::TargetState::Waiting, 0));
