@@ -39,4 +39,11 @@ long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length);
 std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs);
 void CloseSocket(SocketHandle s);
 
+// Read-backs of what the calls above set, for checks on a connected socket:
+// a time-out in milliseconds (0: none) and the bytes waiting to be received;
+// -1 when the system does not tell.
+std::int64_t ReceiveTimeoutMs(SocketHandle s);
+std::int64_t SendTimeoutMs(SocketHandle s);
+long BytesWaiting(SocketHandle s);
+
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -131,6 +132,23 @@ std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs) {
 
 void CloseSocket(SocketHandle s) {
     if (s >= 0) ::close(Fd(s));
+}
+
+namespace {
+std::int64_t TimeoutMs(SocketHandle s, int option) {
+    timeval limit{};
+    socklen_t length = sizeof limit;
+    if (::getsockopt(Fd(s), SOL_SOCKET, option, &limit, &length) != 0) return -1;
+    return static_cast<std::int64_t>(limit.tv_sec) * 1000 + limit.tv_usec / 1000;
+}
+}  // namespace
+
+std::int64_t ReceiveTimeoutMs(SocketHandle s) { return TimeoutMs(s, SO_RCVTIMEO); }
+std::int64_t SendTimeoutMs(SocketHandle s) { return TimeoutMs(s, SO_SNDTIMEO); }
+
+long BytesWaiting(SocketHandle s) {
+    int waiting = 0;
+    return ::ioctl(Fd(s), FIONREAD, &waiting) == 0 ? waiting : -1L;
 }
 
 }  // namespace platform

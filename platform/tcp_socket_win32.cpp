@@ -147,4 +147,22 @@ void CloseSocket(SocketHandle s) {
     if (s != kInvalidSocket) ::closesocket(Sock(s));
 }
 
+namespace {
+std::int64_t TimeoutMs(SocketHandle s, int option) {
+    DWORD value = 0;
+    int length = sizeof value;
+    if (::getsockopt(Sock(s), SOL_SOCKET, option, reinterpret_cast<char*>(&value), &length) != 0) return -1;
+    return static_cast<std::int64_t>(value);
+}
+}  // namespace
+
+std::int64_t ReceiveTimeoutMs(SocketHandle s) { return TimeoutMs(s, SO_RCVTIMEO); }
+std::int64_t SendTimeoutMs(SocketHandle s) { return TimeoutMs(s, SO_SNDTIMEO); }
+
+long BytesWaiting(SocketHandle s) {
+    u_long waiting = 0;
+    if (::ioctlsocket(Sock(s), FIONREAD, &waiting) == SOCKET_ERROR) return -1;
+    return static_cast<long>(std::min<u_long>(waiting, LONG_MAX));
+}
+
 }  // namespace platform

@@ -2,12 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <climits>
 #include <cstdint>
@@ -17,50 +11,11 @@
 #include "comm/comm_channel.h"
 #include "platform/thread.h"
 #include "support/loopback.h"
-#include "support/process_resources.h"
+#include "support/open_handles.h"
+#include "tcp_channel_setup.h"
 
 using namespace std::chrono;
-
-namespace {
-
-const std::string kTimedOut = "连接超时";
-constexpr std::int32_t kShortConnectMs = 300;
-constexpr std::uint32_t kShortReceiveMs = 300;
-// Long enough that an attempt which ends well within it did not wait for it.
-constexpr std::int32_t kLongConnectMs = 10000;
-constexpr std::int64_t kWellWithinLongMs = 5000;
-
-std::int64_t ElapsedMs(steady_clock::time_point start) {
-    return duration_cast<milliseconds>(steady_clock::now() - start).count();
-}
-
-void UseTcp(CCommChannel& channel, std::uint16_t port, std::int32_t connectMs = kShortConnectMs,
-            std::uint32_t receiveMs = kShortReceiveMs, std::uint32_t address = loopback::Address()) {
-    channel.SetWay(kWayTcp);
-    channel.SetTcpParams(address, port, connectMs, receiveMs);
-}
-
-// The attempt failed with exactly this text and left the channel closed.
-void ExpectFailedOpen(CCommChannel& channel, const std::string& text) {
-    EXPECT_FALSE(channel.Open());
-    EXPECT_EQ(channel.LastErrorText, text);
-    EXPECT_FALSE(channel.IsConnected());
-    EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
-}
-
-timeval SocketTimeout(platform::SocketHandle s, int option) {
-    timeval value{-1, -1};
-    socklen_t length = sizeof value;
-    ::getsockopt(static_cast<int>(s), SOL_SOCKET, option, &value, &length);
-    return value;
-}
-
-void ExpectTimeout(const timeval& value, long seconds, long microseconds) {
-    EXPECT_EQ(value.tv_sec, seconds);
-    EXPECT_EQ(value.tv_usec, microseconds);
-}
-
-}  // namespace
+using namespace tcp_test;
 
 TEST(TcpOpen, ConnectsToALoopbackListener) {
     loopback::Listener peer;
@@ -81,10 +36,11 @@ TEST(TcpOpen, ConnectedSocketBlocksWithTheReceiveTimeoutAndA2000MsSendTimeout) {
     UseTcp(channel, peer.Port(), kShortConnectMs, 2500);
     ASSERT_TRUE(channel.Open());
 
+    // Winsock cannot report whether a socket blocks: that check is on the
+    // Linux side; the waits for late data show it on every OS.
     const platform::SocketHandle fd = channel.Socket();
-    EXPECT_EQ(::fcntl(static_cast<int>(fd), F_GETFL) & O_NONBLOCK, 0);
-    ExpectTimeout(SocketTimeout(fd, SO_RCVTIMEO), 2, 500000);
-    ExpectTimeout(SocketTimeout(fd, SO_SNDTIMEO), 2, 0);
+    EXPECT_EQ(platform::ReceiveTimeoutMs(fd), 2500);
+    EXPECT_EQ(platform::SendTimeoutMs(fd), 2000);
 }
 
 TEST(TcpOpen, ReceiveTimeoutZeroGivesTheSocketNoReceiveLimit) {
@@ -92,7 +48,7 @@ TEST(TcpOpen, ReceiveTimeoutZeroGivesTheSocketNoReceiveLimit) {
     CCommChannel channel;
     UseTcp(channel, peer.Port(), kShortConnectMs, 0);
     ASSERT_TRUE(channel.Open());
-    ExpectTimeout(SocketTimeout(channel.Socket(), SO_RCVTIMEO), 0, 0);
+    EXPECT_EQ(platform::ReceiveTimeoutMs(channel.Socket()), 0);
 }
 
 TEST(TcpOpen, SuccessKeepsTheTextOfAnEarlierFailure) {
@@ -153,7 +109,7 @@ TEST(TcpOpen, SetTcpParamsWhileConnectedLeavesTheOpenSocketAlone) {
 
     EXPECT_EQ(channel.Socket(), fd);
     EXPECT_TRUE(channel.IsConnected());
-    ExpectTimeout(SocketTimeout(fd, SO_RCVTIMEO), 0, 300000);
+    EXPECT_EQ(platform::ReceiveTimeoutMs(fd), 300);
     EXPECT_FALSE(connection.WaitForClose(100));
 }
 
@@ -163,12 +119,12 @@ TEST(TcpOpen, WayOtherThanSerialOrTcpOpensNothing) {
         CCommChannel channel;
         channel.SetTcpParams(loopback::Address(), peer.Port(), kShortConnectMs, kShortReceiveMs);
         channel.SetWay(way);
-        const int descriptors = support::CountOpenDescriptors();
+        const int descriptors = support::CountOpenHandles();
         EXPECT_FALSE(channel.Open()) << "way " << way;
         EXPECT_FALSE(channel.IsConnected());
         EXPECT_EQ(channel.Socket(), platform::kInvalidSocket);
         EXPECT_FALSE(channel.SerialPort().IsOpen());
-        EXPECT_EQ(support::CountOpenDescriptors(), descriptors);
+        EXPECT_EQ(support::CountOpenHandles(), descriptors);
     }
     EXPECT_FALSE(peer.Accept(200).IsValid());
 }
@@ -187,37 +143,6 @@ TEST(TcpOpen, ThreadThatCannotStartFailsOpenAtOnce_InjectedThreadFailure) {
     EXPECT_FALSE(peer.Accept(200).IsValid());
 
     EXPECT_TRUE(channel.Open());  // the failure was a one-off
-}
-
-// A descriptor limit just above the open ones makes the socket itself fail.
-TEST(TcpConnectFailure, SocketThatCannotBeCreatedFailsWithItsText) {
-#if defined(__SANITIZE_ADDRESS__)
-    // The undefined-behaviour checker built in with it tests whether memory
-    // is readable through a pipe of its own, which the limit denies it too.
-    GTEST_SKIP() << "needs descriptors the limit takes away from the sanitizer";
-#endif
-    loopback::Listener peer;
-    CCommChannel channel;
-    UseTcp(channel, peer.Port());
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowestFree = ::dup(0);
-    ASSERT_GE(lowestFree, 0);
-    ::close(lowestFree);
-
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
-    const bool opened = channel.Open();
-    const std::string text = channel.LastErrorText;
-    const auto socket = channel.Socket();
-    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
-
-    EXPECT_FALSE(opened);
-    EXPECT_EQ(text, "socket create failed");
-    EXPECT_EQ(socket, platform::kInvalidSocket);
-    EXPECT_FALSE(peer.Accept(200).IsValid());
-    EXPECT_TRUE(channel.Open());
 }
 
 TEST(TcpConnectFailure, AllOnesAddressFailsWithoutTryingAConnection) {
@@ -248,31 +173,6 @@ TEST(TcpConnectFailure, AddressesThatNameNoControllerFailAtOnceAndReachNoLocalSe
         EXPECT_LT(ElapsedMs(start), kWellWithinLongMs) << "address " << row.address;
         EXPECT_FALSE(local.Accept(200).IsValid()) << "address " << row.address << " reached the listener";
     }
-}
-
-TEST(TcpConnectFailure, RefusedConnectionFailsAtOnceWithTheTimeoutText) {
-    loopback::RefusingPort refusing;
-    ASSERT_TRUE(refusing.IsValid());
-    CCommChannel channel;
-    UseTcp(channel, refusing.Port(), kLongConnectMs);
-
-    const auto start = steady_clock::now();
-    ExpectFailedOpen(channel, kTimedOut);
-    EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
-}
-
-// 127.255.255.255 is the loopback network's broadcast address: the kernel
-// rejects the connect itself, and the unconnected socket still selects as
-// writable with no pending error.
-TEST(TcpConnectFailure, ConnectRejectedByTheKernelFailsWithTheTimeoutText) {
-    CCommChannel channel;
-    UseTcp(channel, 9, kLongConnectMs, kShortReceiveMs, platform::HostToNetwork32(0x7FFFFFFFu));
-
-    const auto start = steady_clock::now();
-    ExpectFailedOpen(channel, kTimedOut);
-    EXPECT_LT(ElapsedMs(start), kWellWithinLongMs);
-    const std::uint8_t byte = 0;
-    EXPECT_FALSE(channel.Send(&byte, 1));
 }
 
 // The one slow test: 2500 ms must reach select as 2 s and 500000 µs, so the
@@ -363,7 +263,9 @@ TEST(TcpClose, DestroyingAConnectedChannelClosesTheSocket) {
 TEST(TcpResources, NoDescriptorIsLeftBehindByOpensClosesAndFailures) {
     loopback::Listener peer;
     loopback::RefusingPort refusing;
-    const int before = support::CountOpenDescriptors();
+    const int before = support::CountOpenHandles();
+    if (before < 0 && support::RunningUnderWine())
+        GTEST_SKIP() << "Wine reports no count of the process's handles";
     ASSERT_GT(before, 0);
     {
         CCommChannel channel;
@@ -384,5 +286,5 @@ TEST(TcpResources, NoDescriptorIsLeftBehindByOpensClosesAndFailures) {
         channel.SetWay(kWayTcp);
         ASSERT_TRUE(channel.Open());  // left open for the destructor
     }
-    EXPECT_EQ(support::CountOpenDescriptors(), before);
+    EXPECT_EQ(support::CountOpenHandles(), before);
 }

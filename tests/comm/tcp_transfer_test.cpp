@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/ioctl.h>
-
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -51,11 +49,11 @@ struct Link {
 
 // Waits until the channel has taken every byte the peer sent, so the next
 // byte the peer sends is alone on the wire.
-bool WaitUntilDrained(int channelSocket) {
+bool WaitUntilDrained(platform::SocketHandle channelSocket) {
     const auto end = steady_clock::now() + seconds(5);
     for (;;) {
-        int queued = 0;
-        if (::ioctl(channelSocket, FIONREAD, &queued) != 0) return false;
+        const long queued = platform::BytesWaiting(channelSocket);
+        if (queued < 0) return false;
         if (queued == 0) return true;
         if (steady_clock::now() > end) return false;
         std::this_thread::sleep_for(milliseconds(1));
@@ -65,7 +63,7 @@ bool WaitUntilDrained(int channelSocket) {
 // Receive(buffer, 8) while the peer sends `reply` a byte at a time, each
 // byte alone on the wire; *fed is false when the peer could not keep that up.
 std::int32_t ReceiveDripped(Link& link, const Bytes& reply, std::uint8_t* buffer, bool* fed) {
-    const int channelSocket = static_cast<int>(link.channel.Socket());
+    const platform::SocketHandle channelSocket = link.channel.Socket();
     std::thread feeder([&] {
         for (const std::uint8_t byte : reply) {
             *fed = *fed && link.peer.Send({byte}) && WaitUntilDrained(channelSocket);

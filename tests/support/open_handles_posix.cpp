@@ -1,0 +1,11 @@
+#include "support/open_handles.h"
+
+#include "support/process_resources.h"
+
+namespace support {
+
+int CountOpenHandles() { return CountOpenDescriptors(); }
+
+bool RunningUnderWine() { return false; }
+
+}  // namespace support
