@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "support/open_handles.h"
+
 namespace serial_test {
 
 // The line as the port left it.
@@ -89,9 +91,8 @@ private:
     std::unique_ptr<Impl> m_impl;
 };
 
-// True when the tests run under Wine rather than Windows or Linux: some
-// cases meet what Wine doesn't do and are skipped there by name.
-bool RunningUnderWine();
+// Some cases meet what Wine doesn't do and are skipped there by name.
+using support::RunningUnderWine;
 
 inline std::int64_t MsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -

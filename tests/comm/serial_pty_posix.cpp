@@ -135,6 +135,4 @@ SerialSimulator::Outcome SerialSimulator::OutcomeAfterOneSession() const {
     return outcome;
 }
 
-bool RunningUnderWine() { return false; }
-
 }  // namespace serial_test

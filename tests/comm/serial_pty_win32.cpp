@@ -233,9 +233,4 @@ SerialSimulator::Outcome SerialSimulator::OutcomeAfterOneSession() const {
     return outcome;
 }
 
-bool RunningUnderWine() {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 }  // namespace serial_test

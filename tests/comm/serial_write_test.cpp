@@ -12,6 +12,7 @@
 
 using serial_test::MsSince;
 using serial_test::PtyPair;
+using serial_test::RunningUnderWine;
 
 namespace {
 
@@ -113,6 +114,8 @@ TEST_F(SerialWrite, PendingWriteFailsWithTheSystemTextWhenTheLineHangsUp) {
 TEST_F(SerialWrite, ShortWriteStoresTheCountThenFails_InjectedTimeout) {
     // The device really stops taking bytes; only the wait for the write
     // time-out (1000 ms per byte) is cut short.
+    if (RunningUnderWine())
+        GTEST_SKIP() << "Wine may never complete a write cancelled while the pseudo-terminal is full";
     const auto flood = Pattern(kFloodSize);
     platform::FailNextSerialCall(platform::SerialCall::WaitWritable, platform::kSerialErrorTimedOut);
     std::uint32_t written = 0;

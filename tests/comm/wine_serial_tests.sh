@@ -8,18 +8,23 @@ set -euo pipefail
 
 simulator="$1"
 shift
-if [ -z "${WINEPREFIX:-}" ]; then
-  echo "wine_serial_tests: WINEPREFIX is not set" >&2
-  exit 2
-fi
-# The prefix must exist before the broker links lines into it.
+# A prefix of its own, with its own wineserver: a line's hang-up must not
+# reach the wineserver the other tests share. It must exist before the broker
+# links lines into it.
+WINEPREFIX="$(mktemp -d "${TMPDIR:-/tmp}/vornic-wine-serial.XXXXXX")"
+export WINEPREFIX
+/usr/lib/wine/wine64 wineboot --init >/dev/null 2>&1
 mkdir -p "$WINEPREFIX/dosdevices"
+end_prefix() {
+  /usr/lib/wine/wineserver64 -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX"
+}
 
 args=()
 [ -x "$simulator" ] && args=(--sim "$simulator")
 coproc BROKER { exec python3 "$(dirname "$0")/wine_serial_broker.py" "${args[@]}"; }
 broker_pid=$BROKER_PID
-trap 'kill "$broker_pid" 2>/dev/null || true; wait "$broker_pid" 2>/dev/null || true' EXIT
+trap 'kill "$broker_pid" 2>/dev/null || true; wait "$broker_pid" 2>/dev/null || true; end_prefix' EXIT
 read -r word address <&"${BROKER[0]}"
 if [ "$word" != broker ]; then
   echo "wine_serial_tests: the broker did not start" >&2

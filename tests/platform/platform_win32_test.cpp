@@ -20,6 +20,7 @@
 #include "platform/text_file.h"
 #include "platform/user_folders.h"
 #include "platform/wide_text_win32.h"
+#include "support/open_handles.h"
 #include "support/temp_folder.h"
 
 using platform::FileErrorCause;
@@ -35,10 +36,7 @@ namespace {
 const std::string kFirmware = "\xE5\x9B\xBA\xE4\xBB\xB6";
 const std::string kSettings = "\xE9\x85\x8D\xE7\xBD\xAE";
 
-bool RunningUnderWine() {
-    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
-    return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
+using support::RunningUnderWine;
 
 DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(platform::Widen(path).c_str()); }
 
