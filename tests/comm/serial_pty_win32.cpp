@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
 
@@ -119,6 +120,18 @@ struct PtyPair::Impl {
     Connection device;
     std::string slavePath;
     std::string comName;
+    std::uint64_t sent = 0;  // bytes handed to the broker for the line
+
+    // How many bytes the broker has written to the line's terminal; -1 when
+    // it can't tell.
+    std::int64_t Written() const {
+        Connection ask;
+        std::string problem;
+        if (!ask.Open(&problem) || !ask.SendLine("WRITTEN " + comName)) return -1;
+        const std::string answer = ask.ReceiveLine(kBrokerAnswerMs);  // "written N"
+        if (answer.rfind("written ", 0) != 0) return -1;
+        return std::atoll(answer.c_str() + 8);
+    }
 };
 
 PtyPair::PtyPair(std::uint16_t comNumber) : m_impl(std::make_unique<Impl>()) {
@@ -137,8 +150,20 @@ const std::string& PtyPair::SlavePath() const { return m_impl->slavePath; }
 void PtyPair::MapTo(std::uint16_t port) const { platform::SetComPortPath(port, m_impl->slavePath); }
 void PtyPair::CloseMaster() { m_impl->device.Close(); }
 
+// Returns once the bytes are on the line, as a write to the master does on
+// Linux: the broker's relay may be slow to run on a busy machine, and a read
+// with a 40 ms time-out must find them there.
 bool PtyPair::Send(const std::vector<std::uint8_t>& bytes) const {
-    return m_impl->device.IsOpen() && m_impl->device.SendAll(bytes.data(), bytes.size());
+    if (!m_impl->device.IsOpen() || !m_impl->device.SendAll(bytes.data(), bytes.size())) return false;
+    m_impl->sent += bytes.size();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBrokerAnswerMs);
+    for (;;) {
+        const std::int64_t written = m_impl->Written();
+        if (written < 0) return false;
+        if (static_cast<std::uint64_t>(written) >= m_impl->sent) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        ::Sleep(1);
+    }
 }
 
 std::vector<std::uint8_t> PtyPair::Receive(std::size_t count, int timeoutMs) const {

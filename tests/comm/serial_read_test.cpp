@@ -96,7 +96,10 @@ TEST_F(SerialRead, ReaderThatCannotStartGivesZeroAndKeepsTheText) {
 
 // The read ends once the time-out, rounded up to whole 40 ms slices, has
 // passed: 0 ms at once, 40 ms after one slice, 41 ms after two, 1700 ms
-// after 43 (1720 ms).
+// after 43 (1720 ms). Bytes that wait are read when the reader has started
+// and taken its first 20 ms look for the interrupt before the time-out ends:
+// one slice leaves too little room for that on a busy machine, where the read
+// may end with nothing, but never with part of what waits.
 class SerialReadSlices : public SerialRead, public ::testing::WithParamInterface<std::uint32_t> {};
 
 TEST_P(SerialReadSlices, TimeOutRoundedUpToWholeSlices) {
@@ -107,8 +110,10 @@ TEST_P(SerialReadSlices, TimeOutRoundedUpToWholeSlices) {
     const Outcome o = Read(8, timeout);
     EXPECT_GE(o.ms, rounded);
     EXPECT_LT(o.ms, rounded + kSlack);
-    if (timeout > 0) {
+    if (rounded > 40) {
         EXPECT_EQ(o.bytes, (Bytes{0x12, 0x34}));
+    } else if (timeout > 0) {
+        EXPECT_TRUE(o.bytes.empty() || o.bytes == (Bytes{0x12, 0x34}));
     }
     EXPECT_EQ(m_port.LastErrorText, "before") << "a time-out is no failure";
 }

@@ -11,6 +11,9 @@ is terminated. Each connection asks one thing in its first line:
                  from 5 up); answers "COMn", then the connection is the
                  device's side of the line: bytes in both directions. Closing
                  the connection hangs the line up.
+  WRITTEN COMn   how many bytes from the test have reached COMn's terminal
+                 so far: "written N". A test's send waits for it, so that
+                 its bytes are on the line when it goes on, as on Linux.
   SETTINGS COMn  the line settings the port left on COMn's terminal:
                  "baud=19200 data=8 parity=N stop=1 raw=1 rtscts=0".
   SIM ARGS...    the controller simulator (--sim PATH) with --serial --once
@@ -41,6 +44,7 @@ LAST_COM = 99
 
 lock = threading.Lock()
 lines = {}  # COM number -> slave descriptor, while the line is up
+written = {}  # COM number -> bytes written to its terminal, while the line is up
 
 
 def link_path(number):
@@ -66,6 +70,7 @@ def take_number(wanted, slave_path, slave_fd):
 def give_back(number):
     with lock:
         lines.pop(number, None)
+        written.pop(number, None)
         try:
             os.remove(link_path(number))
         except FileNotFoundError:
@@ -87,17 +92,17 @@ def read_line(conn):
 SOCKET_BUFFER = 4096
 
 
-def relay(conn, master):
+def relay(conn, master, number):
     """Bytes both ways until the test closes its side."""
     conn.setblocking(True)
     conn.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, SOCKET_BUFFER)
     try:
-        relay_until_closed(conn, master)
+        relay_until_closed(conn, master, number)
     except OSError:
         pass  # the test went away with bytes unread
 
 
-def relay_until_closed(conn, master):
+def relay_until_closed(conn, master, number):
     while True:
         ready, _, _ = select.select([conn, master], [], [])
         if conn in ready:
@@ -106,7 +111,10 @@ def relay_until_closed(conn, master):
                 return
             view = memoryview(data)
             while view:
-                view = view[os.write(master, view):]
+                done = os.write(master, view)
+                view = view[done:]
+                with lock:
+                    written[number] = written.get(number, 0) + done
         if master in ready:
             try:
                 data = os.read(master, SOCKET_BUFFER)
@@ -143,7 +151,7 @@ def serve_pty(conn, words):
             conn.sendall(b"error no free COM number\n")
             return
         conn.sendall(b"COM%d\n" % number)
-        relay(conn, master)
+        relay(conn, master, number)
     finally:
         os.close(master)
         if number:
@@ -157,8 +165,22 @@ SPEEDS = {getattr(termios, name): int(name[1:]) for name in dir(termios)
           if name.startswith("B") and name[1:].isdigit()}
 
 
+def com_number(words):
+    return int(words[1][3:]) if len(words) > 1 and words[1].upper().startswith("COM") else 0
+
+
+def serve_written(conn, words):
+    number = com_number(words)
+    with lock:
+        if number not in lines:
+            conn.sendall(b"error no such line\n")
+            return
+        count = written.get(number, 0)
+    conn.sendall(b"written %d\n" % count)
+
+
 def serve_settings(conn, words):
-    number = int(words[1][3:]) if len(words) > 1 and words[1].upper().startswith("COM") else 0
+    number = com_number(words)
     with lock:
         fd = lines.get(number)
         if fd is None:
@@ -226,6 +248,8 @@ def serve(conn, sim):
         words = line.split()
         if words and words[0] == "PTY":
             serve_pty(conn, words)
+        elif words and words[0] == "WRITTEN":
+            serve_written(conn, words)
         elif words and words[0] == "SETTINGS":
             serve_settings(conn, words)
         elif words and words[0] == "SIM":
