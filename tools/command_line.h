@@ -19,6 +19,11 @@ class Option;
 
 namespace tools {
 
+// The exit statuses both programs share.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
 enum class ParseOutcome { Run, Help, Version, UsageError };
 
 // Runs `app` over the arguments after the program's name, with -h/--help and

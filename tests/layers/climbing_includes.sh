@@ -5,8 +5,10 @@ set -euo pipefail
 check="$1"
 tree=$(mktemp -d)
 trap 'rm -rf "$tree"' EXIT
-mkdir -p "$tree"/{platform,comm,download,settings,ui,tools}
+mkdir -p "$tree"/{platform/posix,comm,download,settings,ui,tools,tests/platform,tests/settings}
 
+echo '#include "platform/posix/event_posix.h"' > "$tree/platform/posix/event_posix.cpp"
+echo '#include "platform/posix/event_posix.h"' > "$tree/tests/platform/event_posix_test.cpp"
 cat > "$tree/comm/channel.cpp" <<'SRC'
 #include "platform/event.h"
 #include "comm/channel.h"
@@ -28,4 +30,6 @@ expect_refused settings/file.cpp '#include "comm/com_port_name.h"' 'settings/ in
 expect_refused download/thread.cpp '#include <QObject>' 'download/ includes Qt'
 expect_refused tools/flash.cpp '#include "ui/page2.h"' 'tools/ includes ui/'
 expect_refused comm/port.cpp '#include <termios.h>' 'OS calls belong in platform/'
+expect_refused comm/port.cpp '#include "platform/posix/event_posix.h"' 'private header of platform/'
+expect_refused tests/settings/probe.cpp '#include "platform/win32/wide_text_win32.h"' 'private header of platform/'
 echo "every climbing include was refused"

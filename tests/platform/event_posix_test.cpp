@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include "platform/event.h"
-#include "platform/event_posix.h"
+#include "platform/posix/event_posix.h"
 
 using platform::Event;
 using platform::ResetMode;

@@ -19,7 +19,7 @@
 #include "platform/temp_folder.h"
 #include "platform/text_file.h"
 #include "platform/user_folders.h"
-#include "platform/wide_text_win32.h"
+#include "platform/win32/wide_text_win32.h"
 #include "support/open_handles.h"
 #include "support/temp_folder.h"
 

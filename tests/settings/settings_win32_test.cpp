@@ -12,7 +12,6 @@
 #include "platform/module_path.h"
 #include "platform/system_error.h"
 #include "platform/text_file.h"
-#include "platform/wide_text_win32.h"
 #include "settings/comm_settings.h"
 #include "settings_test_support.h"
 #include "support/temp_folder.h"
@@ -40,7 +39,7 @@ struct ProbeRun {
 ProbeRun RunProbe(const std::string& program, const std::string& outputPath) {
     ProbeRun run;
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE output = ::CreateFileW(platform::Widen(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+    HANDLE output = ::CreateFileW(Utf8Path(outputPath).wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                   &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) return run;
     STARTUPINFOW startup{};
@@ -49,7 +48,7 @@ ProbeRun RunProbe(const std::string& program, const std::string& outputPath) {
     startup.hStdOutput = output;
     startup.hStdError = output;
     startup.hStdInput = nullptr;
-    std::wstring commandLine = L"\"" + platform::Widen(program) + L"\"";
+    std::wstring commandLine = L"\"" + Utf8Path(program).wstring() + L"\"";
     PROCESS_INFORMATION process{};
     if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                          &startup, &process)) {
@@ -109,7 +108,7 @@ TEST_F(SettingsFile, FailedReplacementLeavesTheOldFileAndNoTemporary_InjectedBus
 
 TEST_F(SettingsFile, AConfigIniHeldOpenByAnotherProgramWithoutSharingIsASharingViolation) {
     WriteAll(ConfigPath(), kDefaultFile);
-    HANDLE holder = ::CreateFileW(platform::Widen(ConfigPath()).c_str(), GENERIC_READ, 0, nullptr,
+    HANDLE holder = ::CreateFileW(Utf8Path(ConfigPath()).wstring().c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     EXPECT_FALSE(Save(Unusual()));

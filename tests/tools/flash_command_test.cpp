@@ -8,8 +8,8 @@
 #include "support/loopback.h"
 #include "tests/tools/flash_test_support.h"
 #include "tools/controller_sim/sim_options.h"
-#include "tools/flash_options.h"
-#include "tools/port_table.h"
+#include "tools/flash/flash_options.h"
+#include "tools/flash/port_table.h"
 
 using support::ReadAll;
 using support::Subprocess;

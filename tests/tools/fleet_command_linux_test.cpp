@@ -12,7 +12,7 @@
 
 #include "support/simulator_thread.h"
 #include "tests/tools/fleet_test_support.h"
-#include "tools/flash_options.h"
+#include "tools/flash/flash_options.h"
 
 using support::Subprocess;
 using namespace flash_test;

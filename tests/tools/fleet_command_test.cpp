@@ -16,8 +16,8 @@
 #include "support/simulator_thread.h"
 #include "tests/tools/flash_test_support.h"
 #include "tests/tools/fleet_test_support.h"
-#include "tools/flash_options.h"
-#include "tools/sha256.h"
+#include "tools/flash/flash_options.h"
+#include "tools/flash/sha256.h"
 
 using support::Subprocess;
 using namespace flash_test;

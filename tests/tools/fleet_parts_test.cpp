@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "tools/fleet_protocol.h"
-#include "tools/fleet_report.h"
-#include "tools/fleet_view.h"
-#include "tools/sha256.h"
+#include "tools/flash/fleet_protocol.h"
+#include "tools/flash/fleet_report.h"
+#include "tools/flash/fleet_view.h"
+#include "tools/flash/sha256.h"
 
 namespace {
 

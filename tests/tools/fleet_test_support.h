@@ -15,7 +15,7 @@
 
 #include "support/simulator_thread.h"
 #include "tests/tools/flash_test_support.h"
-#include "tools/sha256.h"
+#include "tools/flash/sha256.h"
 
 namespace flash_test {
 

@@ -55,15 +55,15 @@ int main(int argc, char** argv) {
     std::string error;
     if (!sim::ParseControllers(args, &options, &error)) {
         std::fprintf(stderr, "vornic-controller-sim: %s\n(--help lists the options)\n", error.c_str());
-        return 2;
+        return tools::kExitUsage;
     }
     if (options.front().help) {
         std::fputs(sim::HelpText().c_str(), stdout);
-        return 0;
+        return tools::kExitSuccess;
     }
     if (options.front().version) {
         std::printf("%s\n", tools::VersionLine("vornic-controller-sim").c_str());
-        return 0;
+        return tools::kExitSuccess;
     }
 
     // Ctrl-C and termination requests are taken as data by a thread of their
@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
     platform::InterruptSignals signals;
     if (!signals.IsValid()) {
         std::fprintf(stderr, "vornic-controller-sim: Ctrl-C cannot be taken as a request\n");
-        return 1;
+        return tools::kExitFailure;
     }
     platform::FailWritesToClosedPipes();
 
@@ -81,13 +81,13 @@ int main(int argc, char** argv) {
         controllers.push_back(std::make_unique<sim::ControllerSim>(o));
         if (!controllers.back()->Start(&error)) {
             std::fprintf(stderr, "vornic-controller-sim: %s\n", error.c_str());
-            return 1;
+            return tools::kExitFailure;
         }
     }
     const std::string& targetsPath = options.front().targetsPath;
     if (!targetsPath.empty() && !WriteTargets(targetsPath, controllers, options)) {
         std::fprintf(stderr, "vornic-controller-sim: cannot write %s\n", targetsPath.c_str());
-        return 1;
+        return tools::kExitFailure;
     }
     for (const auto& c : controllers) std::printf("%s\n", c->Banner().c_str());
     std::fflush(stdout);
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
         if (signals.WaitForAnyOrInterrupt(ends, platform::kInfinite) == 1)
             for (const auto& c : controllers) c->Stop();
     });
-    std::vector<int> codes(controllers.size(), 1);
+    std::vector<int> codes(controllers.size(), tools::kExitFailure);
     std::vector<std::thread> runners;
     for (std::size_t k = 1; k < controllers.size(); ++k)
         runners.emplace_back([&, k] { codes[k] = controllers[k]->Run(); });
@@ -115,6 +115,6 @@ int main(int argc, char** argv) {
     std::printf("%s\n", Sum(summaries).Line().c_str());
     std::fflush(stdout);
     for (const int code : codes)
-        if (code != 0) return code;
-    return 0;
+        if (code != tools::kExitSuccess) return code;
+    return tools::kExitSuccess;
 }
