@@ -39,6 +39,13 @@ long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length);
 std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs);
 void CloseSocket(SocketHandle s);
 
+// The two steps DiscardIncoming takes in turn. WaitReadable: >0 something to
+// receive (or the end of the connection), 0 time-out, <0 failure.
+// ReceiveWaiting takes what is waiting without blocking: the count, 0 when
+// the peer has closed or nothing is waiting, -1 on failure.
+int WaitReadable(SocketHandle s, int milliseconds);
+long ReceiveWaiting(SocketHandle s, void* buffer, std::size_t length);
+
 // Read-backs of what the calls above set, for checks on a connected socket:
 // a time-out in milliseconds (0: none) and the bytes waiting to be received;
 // -1 when the system does not tell.

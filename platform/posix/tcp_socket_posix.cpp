@@ -112,22 +112,21 @@ long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length) {
     return static_cast<long>(n);
 }
 
-std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    std::size_t dropped = 0;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return dropped;
-        pollfd p{Fd(s), POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(quietMs, left.count())));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return dropped;
-        std::uint8_t chunk[256];
-        const ssize_t n = ::recv(Fd(s), chunk, sizeof chunk, MSG_DONTWAIT);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return dropped;  // closed, or an error the next receive will see
-        dropped += static_cast<std::size_t>(n);
-    }
+int WaitReadable(SocketHandle s, int milliseconds) {
+    pollfd p{Fd(s), POLLIN, 0};
+    int ready;
+    do {
+        ready = ::poll(&p, 1, milliseconds);
+    } while (ready < 0 && errno == EINTR);
+    return ready;
+}
+
+long ReceiveWaiting(SocketHandle s, void* buffer, std::size_t length) {
+    ssize_t n;
+    do {
+        n = ::recv(Fd(s), buffer, length, MSG_DONTWAIT);
+    } while (n < 0 && errno == EINTR);
+    return static_cast<long>(n);
 }
 
 void CloseSocket(SocketHandle s) {

@@ -119,28 +119,24 @@ long ReceiveBytes(SocketHandle s, void* buffer, std::size_t length) {
     return n == SOCKET_ERROR ? -1L : static_cast<long>(n);
 }
 
-std::size_t DiscardIncoming(SocketHandle s, int quietMs, int limitMs) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    std::size_t dropped = 0;
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return dropped;
-        const auto waitMs = std::min<std::int64_t>(quietMs, left.count());
-        timeval limit{static_cast<long>(waitMs / 1000), static_cast<long>((waitMs % 1000) * 1000)};
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(Sock(s), &readable);
-        if (::select(0, &readable, nullptr, nullptr, &limit) <= 0) return dropped;
-        // There is no receive that never blocks on a blocking socket: ask for
-        // no more than is waiting. Readable with nothing waiting is the end
-        // of the connection, or an error the next receive will see.
-        u_long waiting = 0;
-        if (::ioctlsocket(Sock(s), FIONREAD, &waiting) == SOCKET_ERROR || waiting == 0) return dropped;
-        char chunk[256];
-        const int n = ::recv(Sock(s), chunk, static_cast<int>(std::min<u_long>(waiting, sizeof chunk)), 0);
-        if (n <= 0) return dropped;
-        dropped += static_cast<std::size_t>(n);
-    }
+int WaitReadable(SocketHandle s, int milliseconds) {
+    timeval limit{static_cast<long>(milliseconds / 1000), static_cast<long>((milliseconds % 1000) * 1000)};
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(Sock(s), &readable);
+    return ::select(0, &readable, nullptr, nullptr, &limit);
+}
+
+long ReceiveWaiting(SocketHandle s, void* buffer, std::size_t length) {
+    // There is no receive that never blocks on a blocking socket: ask for no
+    // more than is waiting. Readable with nothing waiting is the end of the
+    // connection, or an error the next receive will see.
+    u_long waiting = 0;
+    if (::ioctlsocket(Sock(s), FIONREAD, &waiting) == SOCKET_ERROR) return -1;
+    if (waiting == 0) return 0;
+    const int n = ::recv(Sock(s), static_cast<char*>(buffer),
+                         static_cast<int>(std::min<std::size_t>({waiting, length, kLargestTransfer})), 0);
+    return n == SOCKET_ERROR ? -1L : static_cast<long>(n);
 }
 
 void CloseSocket(SocketHandle s) {
