@@ -134,16 +134,26 @@ bool ReplaceWithText(const std::wstring& target, std::string_view text, bool exi
     const BOOL closed = ::CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
     if (!closed) return abandon();
-    if (InjectedReplaceFailure(ReplaceStep::Rename)) return abandon();
+    auto moveOver = [&]() {
+        return ::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    };
     // ReplaceFileW gives the new file the old one's attributes and access
     // rights, as the old file's mode is kept on POSIX; a new file needs only
     // the rename, written through before it returns.
-    const bool renamed =
-        exists ? ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
-                                nullptr, nullptr) != 0
-               : ::MoveFileExW(temp.c_str(), target.c_str(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-    if (!renamed) return abandon();
+    const bool replaced =
+        !InjectedReplaceFailure(ReplaceStep::Rename) &&
+        (exists ? ::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                 nullptr, nullptr) != 0
+                : moveOver());
+    if (!replaced) {
+        const DWORD err = ::GetLastError();
+        if (err != ERROR_UNABLE_TO_MOVE_REPLACEMENT && err != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2)
+            return abandon();
+        // The old file is gone from its name (1176) or lives on under another
+        // (1177): the temporary file holds the only copy, and stays should
+        // the move fail too.
+        if (!moveOver()) return FailLastError(cause);
+    }
     return Succeed(cause);
 }
 

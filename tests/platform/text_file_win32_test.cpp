@@ -106,6 +106,8 @@ TEST_F(TextFileWin32, AFailedReplacementLeavesTheOldFileAndNoTemporary_InjectedB
         {platform::ReplaceStep::Rename, ERROR_BUSY, FileErrorCause::Generic},
         {platform::ReplaceStep::Write, ERROR_DISK_FULL, FileErrorCause::DiskFull},
         {platform::ReplaceStep::CreateTemp, ERROR_TOO_MANY_OPEN_FILES, FileErrorCause::TooManyOpenFiles},
+        // ReplaceFileW could not remove the old file: both keep their names.
+        {platform::ReplaceStep::Rename, ERROR_UNABLE_TO_REMOVE_REPLACED, FileErrorCause::Generic},
     };
     for (const auto& row : rows) {
         platform::FailNextReplace(row.step, static_cast<int>(row.error));
@@ -114,6 +116,21 @@ TEST_F(TextFileWin32, AFailedReplacementLeavesTheOldFileAndNoTemporary_InjectedB
         EXPECT_EQ(cause, row.cause) << row.error;
         EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=0\r\n") << row.error;
         EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"}) << row.error;
+    }
+}
+
+// After these two ReplaceFileW has moved the old file out of its name: the
+// temporary file is then the only copy of the settings.
+TEST_F(TextFileWin32, AReplacementThatMovedTheOldFileAsideEndsWithTheNewText_Injected1176And1177) {
+    const std::string path = Path("Config.ini");
+    for (const DWORD error : {ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_UNABLE_TO_MOVE_REPLACEMENT_2}) {
+        WriteAll(path, "[Set]\r\ncom=0\r\n");
+        platform::FailNextReplace(platform::ReplaceStep::Rename, static_cast<int>(error));
+        FileErrorCause cause = FileErrorCause::Generic;
+        EXPECT_TRUE(platform::RewriteFileText(path, Append("com=1\r\n"), &cause)) << error;
+        EXPECT_EQ(cause, FileErrorCause::None) << error;
+        EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=0\r\ncom=1\r\n") << error;
+        EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"}) << error;
     }
 }
 
