@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <set>
 #include <string>
 
@@ -132,6 +133,19 @@ TEST_F(TextFileWin32, AReplacementThatMovedTheOldFileAsideEndsWithTheNewText_Inj
         EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=0\r\ncom=1\r\n") << error;
         EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"}) << error;
     }
+
+    // A reader that does not share deletion stops the move too: the text
+    // must then live on in the temporary file.
+    HANDLE reader = ::CreateFileW(platform::Widen(path).c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    platform::FailNextReplace(platform::ReplaceStep::Rename, ERROR_UNABLE_TO_MOVE_REPLACEMENT);
+    EXPECT_FALSE(platform::RewriteFileText(path, Append("com=2\r\n"), nullptr));
+    ::CloseHandle(reader);
+    const std::set<std::string> names = Names();
+    ASSERT_EQ(names.size(), 2u);
+    const std::string temp = *std::next(names.begin(), names.begin()->front() == '.' ? 0 : 1);
+    EXPECT_EQ(ReadAll(Path(temp)), "[Set]\r\ncom=0\r\ncom=1\r\ncom=2\r\n") << temp;
 }
 
 TEST_F(TextFileWin32, TheReadOnlyAttributeRefusesARewriteAndAnUnchangedTextWritesNothing) {
