@@ -46,6 +46,10 @@ public:
     void Close();
 
 private:
+    // The open of each OS, the lock included; a failure may leave the file
+    // open for Open to close.
+    FileErrorCause OpenAlone(const std::string& path);
+
     static constexpr std::intptr_t kNoHandle = -1;
     // The descriptor on POSIX, the file's HANDLE on Windows.
     std::intptr_t m_handle = kNoHandle;

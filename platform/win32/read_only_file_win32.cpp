@@ -3,16 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 
+#include "platform/file_calls.h"
 #include "platform/system_error.h"
 #include "platform/win32/wide_text_win32.h"
 
 namespace platform {
 
 namespace {
-
-std::atomic<int> g_lockFault{0};
 
 HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
@@ -30,44 +28,27 @@ void ModifiedTime(const BY_HANDLE_FILE_INFORMATION& info, std::int64_t* sec, std
     *nsec = static_cast<std::int64_t>(ticks % 10000000u) * 100;
 }
 
-[[noreturn]] void ThrowLastError() {
-    const int err = LastError();
-    throw FileError(FileErrorCauseFromSystemError(err), SystemErrorText(err));
-}
-
 }  // namespace
 
-void FailNextFileLock(int error) { g_lockFault.store(error); }
-
-ReadOnlyFile::~ReadOnlyFile() { Close(); }
-
-bool ReadOnlyFile::Open(const std::string& path, FileErrorCause* cause) {
-    Close();
-    auto fail = [&](FileErrorCause c) {
-        Close();
-        if (cause) *cause = c;
-        return false;
-    };
-    if (path.empty()) return fail(FileErrorCause::BadPath);
-    if (const int error = g_lockFault.exchange(0); error != 0)
-        return fail(FileErrorCauseFromSystemError(error));
+FileErrorCause ReadOnlyFile::OpenAlone(const std::string& path) {
+    if (const int error = file_calls::TakeInjectedLockFailure(); error != 0)
+        return FileErrorCauseFromSystemError(error);
 
     // Shared with no one: while the image is read, nobody may write it, and
     // an open by another holder is a sharing violation.
     HANDLE file = ::CreateFileW(Widen(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return fail(FileErrorCauseFromSystemError(LastError()));
+    if (file == INVALID_HANDLE_VALUE) return FileErrorCauseFromSystemError(LastError());
     m_handle = reinterpret_cast<std::intptr_t>(file);
     // A folder already fails the open; a pipe or a device (CON, COM1) is
     // refused here, before anything blocks on it.
-    if (::GetFileType(file) != FILE_TYPE_DISK) return fail(FileErrorCause::AccessDenied);
+    if (::GetFileType(file) != FILE_TYPE_DISK) return FileErrorCause::AccessDenied;
     BY_HANDLE_FILE_INFORMATION info{};
-    if (!::GetFileInformationByHandle(file, &info)) return fail(FileErrorCauseFromSystemError(LastError()));
-    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return fail(FileErrorCause::AccessDenied);
+    if (!::GetFileInformationByHandle(file, &info)) return FileErrorCauseFromSystemError(LastError());
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FileErrorCause::AccessDenied;
     m_size = Size(info);
     ModifiedTime(info, &m_modifiedSec, &m_modifiedNsec);
-    if (cause) *cause = FileErrorCause::None;
-    return true;
+    return FileErrorCause::None;
 }
 
 bool ReadOnlyFile::ChangedSinceOpen() const {
@@ -78,32 +59,22 @@ bool ReadOnlyFile::ChangedSinceOpen() const {
     return Size(info) != m_size || sec != m_modifiedSec || nsec != m_modifiedNsec;
 }
 
-std::uint64_t ReadOnlyFile::Length() const {
-    if (!IsOpen()) throw FileError(FileErrorCause::InvalidFile, "file not open");
+namespace file_calls {
+
+std::int64_t ReadSome(NativeFile file, void* buffer, std::size_t count) {
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count, 1u << 30));
+    DWORD got = 0;
+    if (!::ReadFile(Handle(file), buffer, want, &got, nullptr)) return -1;
+    return got;
+}
+
+bool FileLength(NativeFile file, std::uint64_t* length) {
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(Handle(m_handle), &size)) ThrowLastError();
-    return static_cast<std::uint64_t>(size.QuadPart);
+    if (!::GetFileSizeEx(Handle(file), &size)) return false;
+    *length = static_cast<std::uint64_t>(size.QuadPart);
+    return true;
 }
 
-std::size_t ReadOnlyFile::Read(void* buffer, std::size_t count) {
-    if (!IsOpen()) throw FileError(FileErrorCause::InvalidFile, "file not open");
-    auto* out = static_cast<unsigned char*>(buffer);
-    std::size_t done = 0;
-    while (done < count) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(count - done, 1u << 30));
-        DWORD got = 0;
-        if (!::ReadFile(Handle(m_handle), out + done, want, &got, nullptr)) ThrowLastError();
-        if (got == 0) break;
-        done += got;
-    }
-    return done;
-}
-
-void ReadOnlyFile::Close() {
-    if (IsOpen()) {
-        ::CloseHandle(Handle(m_handle));
-        m_handle = kNoHandle;
-    }
-}
+}  // namespace file_calls
 
 }  // namespace platform

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -8,7 +7,6 @@
 #include "comm/com_port_name.h"
 #include "platform/com_port_paths.h"
 #include "platform/module_path.h"
-#include "platform/text_file.h"
 #include "settings/comm_settings.h"
 #include "settings_test_support.h"
 #include "support/subprocess.h"
@@ -17,31 +15,12 @@
 using support::ReadAll;
 using support::TempFolderTest;
 using support::WriteAll;
-using settings_tests::SameRecord;
-using settings_tests::SettingsFile;
-using settings_tests::Unusual;
 using settings_tests::kDefaultFile;
 
 namespace {
 // Loose: the probe only loads its settings, but a sanitizer's start is slow.
 constexpr int kProbeMs = 60000;
 }  // namespace
-
-TEST_F(SettingsFile, FailedRenameLeavesTheOldFileAndNoTemporary_InjectedEbusy) {
-    WriteAll(ConfigPath(), kDefaultFile);
-    ASSERT_EQ(::chmod(ConfigPath().c_str(), 0604), 0);
-    platform::FailNextReplace(platform::ReplaceStep::Rename, EBUSY);
-    EXPECT_FALSE(Save(Unusual()));
-    ExpectOneReport("An unknown error occurred while accessing " + ConfigPath() + ".");
-    EXPECT_EQ(ReadAll(ConfigPath()), kDefaultFile);
-    EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"});
-
-    ASSERT_TRUE(Save(Unusual()));
-    struct stat st{};
-    ASSERT_EQ(::stat(ConfigPath().c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0604u);
-    EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"});
-}
 
 TEST(SettingsPath, IsConfigIniInTheExecutablesFolder) {
     const std::string path = ConfigFilePath();

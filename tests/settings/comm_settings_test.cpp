@@ -184,6 +184,23 @@ TEST_F(SettingsFile, FullDiskLeavesTheOldFileAndSaysSo_InjectedEnospc) {
     EXPECT_TRUE(Names().empty());
 }
 
+TEST_F(SettingsFile, FailedRenameLeavesTheOldFileAndNoTemporary_InjectedBusy) {
+    WriteAll(ConfigPath(), kDefaultFile);
+    platform::FailNextReplace(platform::ReplaceStep::Rename,
+                              platform::SystemErrorCode(platform::KnownError::Busy));
+    EXPECT_FALSE(Save(Unusual()));
+    ExpectOneReport("An unknown error occurred while accessing " + ConfigPath() + ".");
+    EXPECT_EQ(ReadAll(ConfigPath()), kDefaultFile);
+    EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"});
+
+    ASSERT_TRUE(Save(Unusual()));
+    CommSettings loaded;
+    EXPECT_TRUE(ExchangeSettingsFile(loaded, false, ConfigPath(), &m_reporter));
+    EXPECT_EQ(loaded.com, 19);
+    EXPECT_EQ(loaded.PortNo, -25536);
+    EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"});
+}
+
 struct PlaceCase {
     const char* name;
     ConfigPlaces places;

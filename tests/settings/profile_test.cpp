@@ -140,6 +140,15 @@ TEST_F(ProfileFile, MissingFileReadsAsDefaultsAndIsNotCreatedByReading) {
     EXPECT_FALSE(platform::PathExists(path));
 }
 
+TEST_F(ProfileFile, WriteCreatesAMissingFileThatReadsBackWithoutRegardToCase) {
+    const std::string path = Path("new.ini");
+    FileErrorCause cause = FileErrorCause::Generic;
+    EXPECT_TRUE(settings::WriteProfileString("Set", "com", "3", path, &cause));
+    EXPECT_EQ(cause, FileErrorCause::None);
+    EXPECT_EQ(ReadAll(path), "[Set]\r\ncom=3\r\n");
+    EXPECT_EQ(settings::GetProfileInt("set", "COM", 0, path), 3u);
+}
+
 TEST_F(ProfileFile, AFolderInTheFilesPlaceIsRefused) {
     const std::string path = Path("Config.ini");
     std::filesystem::create_directory(path);

@@ -10,8 +10,6 @@
 #include <string>
 
 #include "platform/module_path.h"
-#include "platform/system_error.h"
-#include "platform/text_file.h"
 #include "settings/comm_settings.h"
 #include "settings_test_support.h"
 #include "support/temp_folder.h"
@@ -87,23 +85,6 @@ TEST_F(SettingsStartUpWin32, ProgramInAFolderWithAChineseNameCreatesConfigIniBes
     EXPECT_EQ(run.status, 0u) << run.output;
     EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + folder + "\\Config.ini\n");
     EXPECT_EQ(ReadAll(folder + "\\Config.ini"), kDefaultFile);
-}
-
-TEST_F(SettingsFile, FailedReplacementLeavesTheOldFileAndNoTemporary_InjectedBusy) {
-    WriteAll(ConfigPath(), kDefaultFile);
-    platform::FailNextReplace(platform::ReplaceStep::Rename,
-                              platform::SystemErrorCode(platform::KnownError::Busy));
-    EXPECT_FALSE(Save(Unusual()));
-    ExpectOneReport("An unknown error occurred while accessing " + ConfigPath() + ".");
-    EXPECT_EQ(ReadAll(ConfigPath()), kDefaultFile);
-    EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"});
-
-    ASSERT_TRUE(Save(Unusual()));
-    CommSettings loaded;
-    EXPECT_TRUE(ExchangeSettingsFile(loaded, false, ConfigPath(), &m_reporter));
-    EXPECT_EQ(loaded.com, 19);
-    EXPECT_EQ(loaded.PortNo, -25536);
-    EXPECT_EQ(Names(), std::set<std::string>{"Config.ini"});
 }
 
 TEST_F(SettingsFile, AConfigIniHeldOpenByAnotherProgramWithoutSharingIsASharingViolation) {
