@@ -4,12 +4,19 @@
 
 #include <chrono>
 #include <cstddef>
-#include <fstream>
+#include <cstdint>
 #include <string>
 
+#include "platform/output_file.h"
 #include "tools/flash/flash_options.h"
 
 namespace flash {
+
+// What became of a target: "ok", "failed", or "not started" (its attempt
+// number is 0 then).
+inline constexpr const char* kStateOk = "ok";
+inline constexpr const char* kStateFailed = "failed";
+inline constexpr const char* kStateNotStarted = "not started";
 
 struct Attempt {
     int number = 1;  // 1 for the first try of a target
@@ -19,13 +26,18 @@ struct Attempt {
     int frames = 0;  // acknowledged by the controller
     std::string message;
     bool ok = false;
+    std::string state = kStateFailed;
 };
 
-// The image every target was given: its size and SHA-256 (empty when the
-// image could not be read).
+// The image every target was given: the file as named, the bytes sent and
+// the whole file, each with its SHA-256 (empty when the image could not be
+// read).
 struct ImageFacts {
+    std::string path;
     std::size_t size = 0;
     std::string sha256;
+    std::uint64_t fileSize = 0;
+    std::string fileSha256;
 };
 
 // One report line, without its line end.
@@ -36,13 +48,19 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 
 class FleetReport {
 public:
-    // Creates or empties the file. False with the reason in *error.
-    bool Open(const std::string& path, std::string* error);
-    // Does nothing while no file is open.
+    // Creates or empties the file (append: adds to it); only a regular file
+    // or a new one. False with "cannot write the report PATH: reason".
+    bool Open(const std::string& path, bool append, std::string* error);
+    // Does nothing while no file is open, or once a write has failed.
     void Write(const FlashTarget& target, const Attempt& attempt, const ImageFacts& image);
+    // Closes the file; false when any write or the close failed, with
+    // "the report PATH could not be written: reason".
+    bool Close(std::string* error);
 
 private:
-    std::ofstream m_out;
+    platform::OutputFile m_out;
+    std::string m_path;
+    std::string m_failure;
 };
 
 }  // namespace flash
