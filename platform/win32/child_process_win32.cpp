@@ -147,13 +147,6 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& changes) {
     return block;
 }
 
-std::string ErrorText(const std::string& step) {
-    const int code = LastError();
-    std::string text = SystemErrorText(code);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return step + ": " + (text.empty() ? "error " + std::to_string(code) : text);
-}
-
 HANDLE Inheritable(HANDLE h) {
     HANDLE copy = nullptr;
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
@@ -177,7 +170,7 @@ void CloseIf(HANDLE& h) {
 // inheritable, then that end alone is made inheritable for CreateProcess.
 bool OpenPipe(HANDLE* readEnd, HANDLE* writeEnd, std::string* error) {
     if (!::CreatePipe(readEnd, writeEnd, nullptr, 0)) {
-        *error = ErrorText("CreatePipe");
+        *error = StepErrorText("CreatePipe", LastError());
         return false;
     }
     ::SetHandleInformation(*writeEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
@@ -228,7 +221,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
         CloseIf(errWrite);
     };
     if (input == nullptr) {
-        *error = ErrorText("NUL");
+        *error = StepErrorText("NUL", LastError());
         return false;
     }
     if (!options.outputFile.empty()) {
@@ -237,7 +230,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
                                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (outWrite == INVALID_HANDLE_VALUE) {
             outWrite = nullptr;
-            *error = ErrorText(options.outputFile);
+            *error = StepErrorText(options.outputFile, LastError());
             closeAll();
             return false;
         }
@@ -281,7 +274,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
     const bool created = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                                           environment.empty() ? nullptr : environment.data(), nullptr,
                                           &startup.StartupInfo, &info) != 0;
-    if (!created) *error = ErrorText(argv[0]);
+    if (!created) *error = StepErrorText(argv[0], LastError());
     if (listed) ::DeleteProcThreadAttributeList(attributes);
     CloseIf(input);
     CloseIf(outWrite);
