@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
+#include "platform/win32/child_faults_win32.h"
 #include "platform/win32/interrupt_source_win32.h"
 #include "platform/poll_deadline.h"
 #include "platform/system_error.h"
@@ -177,6 +179,16 @@ bool OpenPipe(HANDLE* readEnd, HANDLE* writeEnd, std::string* error) {
     return true;
 }
 
+std::atomic<int> g_breakEventFailure{0};
+
+// True, with the injected code as the last error, once after FailNextBreakEvent.
+bool InjectedBreakEventFailure() {
+    const int code = g_breakEventFailure.exchange(0);
+    if (code == 0) return false;
+    SetLastError(code);
+    return true;
+}
+
 // Children are started one at a time: while one child's handles are
 // inheritable, no other child may be created and take them along.
 std::mutex& StartLock() {
@@ -185,6 +197,8 @@ std::mutex& StartLock() {
 }
 
 }  // namespace
+
+void FailNextBreakEvent(int code) { g_breakEventFailure.store(code); }
 
 struct ChildProcess::State {
     HANDLE process = nullptr;
@@ -283,7 +297,19 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
         closeAll();
         return false;
     }
-    m_state->breaks = ::CreateEventW(nullptr, FALSE, FALSE, BreakEventName(info.dwProcessId).c_str());
+    // Without its Break event the child would never hear a Ctrl-C passed on:
+    // it ends before it has run at all.
+    m_state->breaks = InjectedBreakEventFailure()
+                          ? nullptr
+                          : ::CreateEventW(nullptr, FALSE, FALSE, BreakEventName(info.dwProcessId).c_str());
+    if (m_state->breaks == nullptr) {
+        *error = StepErrorText("CreateEvent", LastError());
+        ::TerminateProcess(info.hProcess, 1);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        closeAll();
+        return false;
+    }
     ::ResumeThread(info.hThread);
     ::CloseHandle(info.hThread);
     m_state->process = info.hProcess;

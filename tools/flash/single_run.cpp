@@ -83,11 +83,11 @@ int RunSingle(const FlashOptions& options, platform::InterruptSignals& signals) 
         // whole reply time-out to answer.
         std::fprintf(stderr, "vornic-flash: stopped without waiting for the controller\n");
         std::fflush(stdout);
-        std::_Exit(kExitFailure);
+        platform::ExitAtOnce(kExitFailure);
     }
     if (end == StopWaitEnd::Failed) {
         std::fprintf(stderr, "vornic-flash: waiting for the download failed\n");
-        std::_Exit(kExitFailure);
+        platform::ExitAtOnce(kExitFailure);
     }
     return context.Succeeded() ? kExitSuccess : kExitFailure;
 }
