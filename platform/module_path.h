@@ -16,7 +16,7 @@ std::string ExecutableFolder();
 std::string ExecutableTitle();
 
 // Where the last folder of `path` ends: its last '/', or on Windows its last
-// '/' or '\\'; npos when it has none.
+// '/' or '\'; npos when it has none.
 std::size_t LastPathSeparator(std::string_view path);
 
 }  // namespace platform
