@@ -1,7 +1,9 @@
 #pragma once
 // Where the running executable lives.
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -12,5 +14,9 @@ std::string ExecutablePath();
 std::string ExecutableFolder();
 // The executable's file name without its extension: the application's title.
 std::string ExecutableTitle();
+
+// Where the last folder of `path` ends: its last '/', or on Windows its last
+// '/' or '\'; npos when it has none.
+std::size_t LastPathSeparator(std::string_view path);
 
 }  // namespace platform

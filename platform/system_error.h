@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -15,6 +16,10 @@ void SetLastError(int code);
 // The system's message for `code`, ending in its line end (a line feed, CR LF
 // on Windows); empty for code 0.
 std::string SystemErrorText(int code);
+
+// A failed OS call as the programs report it, "step: reason": the system's
+// text for `code` on the same line, or "error <code>" when it has none.
+std::string StepErrorText(std::string_view step, int code);
 
 // Failures by what they mean, for the test seams that inject a failure as
 // the system would report it.

@@ -42,6 +42,10 @@ public:
 
 private:
     bool Bind(const std::string& host, std::uint16_t port, int backlog, std::string* error);
+    // The OS's part of Bind, for `address` in host order; `where` is the step
+    // a failure names.
+    bool BindAddress(std::uint32_t address, std::uint16_t port, int backlog, const std::string& where,
+                     std::string* error);
 
     std::intptr_t m_handle = -1;
     std::uint16_t m_port = 0;

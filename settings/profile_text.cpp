@@ -76,6 +76,16 @@ ParsedLine Parse(std::string_view text, const Line& line) {
             line.begin + valueEnd};
 }
 
+// Hands each line with its parse to `visit` in turn, until `visit` says no more.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit visit) {
+    for (std::size_t pos = FirstLineStart(text); pos < text.size();) {
+        const Line line = LineAt(text, pos);
+        pos = line.next;
+        if (!visit(line, Parse(text, line))) return;
+    }
+}
+
 struct Lookup {
     bool sectionFound = false;
     Line anchor{};  // the last key line of the first matching section, or its header
@@ -88,10 +98,7 @@ Lookup Find(std::string_view text, std::string_view section, std::string_view ke
     Lookup found;
     bool inMatch = false;
     bool inFirstMatch = false;
-    for (std::size_t pos = FirstLineStart(text); pos < text.size();) {
-        const Line line = LineAt(text, pos);
-        pos = line.next;
-        const ParsedLine parsed = Parse(text, line);
+    ForEachLine(text, [&](const Line& line, const ParsedLine& parsed) {
         if (parsed.kind == LineKind::Section) {
             inMatch = SameName(parsed.name, section);
             inFirstMatch = inMatch && !found.sectionFound;
@@ -99,17 +106,16 @@ Lookup Find(std::string_view text, std::string_view section, std::string_view ke
                 found.sectionFound = true;
                 found.anchor = line;
             }
-            continue;
+            return true;
         }
-        if (parsed.kind != LineKind::Key || !inMatch) continue;
+        if (parsed.kind != LineKind::Key || !inMatch) return true;
         if (inFirstMatch) found.anchor = line;
-        if (SameName(parsed.name, key)) {
-            found.keyFound = true;
-            found.valueBegin = parsed.valueBegin;
-            found.valueEnd = parsed.valueEnd;
-            return found;
-        }
-    }
+        if (!SameName(parsed.name, key)) return true;
+        found.keyFound = true;
+        found.valueBegin = parsed.valueBegin;
+        found.valueEnd = parsed.valueEnd;
+        return false;
+    });
     return found;
 }
 
@@ -152,10 +158,7 @@ std::uint32_t ProfileInt(std::string_view text, std::string_view section, std::s
 std::vector<ProfileEntry> ProfileSectionEntries(std::string_view text, std::string_view section) {
     std::vector<ProfileEntry> entries;
     bool inMatch = false;
-    for (std::size_t pos = FirstLineStart(text); pos < text.size();) {
-        const Line line = LineAt(text, pos);
-        pos = line.next;
-        const ParsedLine parsed = Parse(text, line);
+    ForEachLine(text, [&](const Line&, const ParsedLine& parsed) {
         if (parsed.kind == LineKind::Section) {
             inMatch = SameName(parsed.name, section);
         } else if (parsed.kind == LineKind::Key && inMatch) {
@@ -163,7 +166,8 @@ std::vector<ProfileEntry> ProfileSectionEntries(std::string_view text, std::stri
                 {std::string(parsed.name),
                  std::string(text.substr(parsed.valueBegin, parsed.valueEnd - parsed.valueBegin))});
         }
-    }
+        return true;
+    });
     return entries;
 }
 

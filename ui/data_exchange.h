@@ -37,6 +37,19 @@ private:
     bool m_bEditLastControl = false;
 };
 
+// UpdateData's body for any window: one exchange in the given direction
+// through `doDataExchange`; false when a store failed.
+template <typename DoDataExchange>
+bool ExchangeData(QWidget* window, bool saveAndValidate, DoDataExchange doDataExchange) {
+    CDataExchange dx(window, saveAndValidate);
+    try {
+        doDataExchange(&dx);
+    } catch (const DataExchangeFailure&) {
+        return false;
+    }
+    return true;
+}
+
 void DDX_Text(CDataExchange* pDX, QLineEdit* edit, std::string& value);
 // Signed 16 bits, shown with "%hd" and read as scanf reads it.
 void DDX_Text(CDataExchange* pDX, QLineEdit* edit, std::int16_t& value);

@@ -66,13 +66,7 @@ void CDialog::accept() { OnOK(); }
 void CDialog::reject() { OnCancel(); }
 
 bool CDialog::UpdateData(bool saveAndValidate) {
-    CDataExchange dx(this, saveAndValidate);
-    try {
-        DoDataExchange(&dx);
-    } catch (const DataExchangeFailure&) {
-        return false;
-    }
-    return true;
+    return ExchangeData(this, saveAndValidate, [this](CDataExchange* pDX) { DoDataExchange(pDX); });
 }
 
 void CDialog::DoDataExchange(CDataExchange*) {}

@@ -23,13 +23,7 @@ bool CPropertyPage::OnKillActive() { return UpdateData(true); }
 
 bool CPropertyPage::UpdateData(bool saveAndValidate) {
     if (!HasWindow()) return false;
-    CDataExchange dx(this, saveAndValidate);
-    try {
-        DoDataExchange(&dx);
-    } catch (const DataExchangeFailure&) {
-        return false;
-    }
-    return true;
+    return ExchangeData(this, saveAndValidate, [this](CDataExchange* pDX) { DoDataExchange(pDX); });
 }
 
 void CPropertyPage::DoDataExchange(CDataExchange*) {}

@@ -9,10 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/posix/interrupt_source_linux.h"
 #include "platform/poll_deadline.h"
+#include "platform/system_error.h"
 
 extern char** environ;
 
@@ -54,7 +54,7 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
 // A pipe whose reading end never blocks: the parent reads only what is there.
 bool OpenPipe(int ends[2], std::string* error) {
     if (::pipe2(ends, O_CLOEXEC) != 0) {
-        *error = std::string("pipe: ") + std::strerror(errno);
+        *error = StepErrorText("pipe", errno);
         return false;
     }
     ::fcntl(ends[0], F_SETFL, ::fcntl(ends[0], F_GETFL) | O_NONBLOCK);
@@ -143,7 +143,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
     if (rc != 0) {
         Close(out[0]);
         Close(err[0]);
-        *error = argv[0] + ": " + std::strerror(rc);
+        *error = StepErrorText(argv[0], rc);
         return false;
     }
     m_state->pid = pid;

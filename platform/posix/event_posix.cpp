@@ -74,11 +74,6 @@ bool Event::TryConsume() {
     }
 }
 
-bool Event::Wait(std::int64_t timeoutMs) {
-    Event* self = this;
-    return WaitForAny(std::span<Event* const>(&self, 1), timeoutMs) == 0;
-}
-
 int WaitForAny(std::span<Event* const> events, std::int64_t timeoutMs) {
     return WaitForAnyOrDescriptor(events, -1, 0, timeoutMs, nullptr);
 }

@@ -6,13 +6,12 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
+
+#include "platform/system_error.h"
 
 namespace platform {
 
 namespace {
-std::string ErrnoText(const std::string& step) { return step + ": " + std::strerror(errno); }
-
 void CloseFd(int& fd) {
     if (fd >= 0) ::close(fd);
     fd = -1;
@@ -39,7 +38,7 @@ bool OpenPseudoTerminal(ByteStream* stream, std::string* path, std::string* erro
     char name[128];
     if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0 ||
         ::ptsname_r(master, name, sizeof name) != 0) {
-        *error = ErrnoText("pseudo-terminal");
+        *error = StepErrorText("pseudo-terminal", errno);
         CloseFd(master);
         return false;
     }
@@ -48,7 +47,8 @@ bool OpenPseudoTerminal(ByteStream* stream, std::string* path, std::string* erro
     // The slave keeps its settings for as long as the master stays open.
     int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (slave < 0 || !MakeRaw(slave) || !MakeRaw(master)) {
-        *error = ErrnoText("raw mode on " + *path);
+        const int code = errno;
+        *error = StepErrorText("raw mode on " + *path, code);
         CloseFd(slave);
         CloseFd(master);
         return false;
@@ -61,11 +61,13 @@ bool OpenPseudoTerminal(ByteStream* stream, std::string* path, std::string* erro
 bool OpenSerialEnd(const std::string& path, ByteStream* stream, std::string* error) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
-        *error = ErrnoText("open " + path);
+        const int code = errno;
+        *error = StepErrorText("open " + path, code);
         return false;
     }
     if (::isatty(fd) && !MakeRaw(fd)) {
-        *error = ErrnoText("raw mode on " + path);
+        const int code = errno;
+        *error = StepErrorText("raw mode on " + path, code);
         CloseFd(fd);
         return false;
     }

@@ -7,40 +7,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include "platform/posix/event_posix.h"
+#include "platform/system_error.h"
 
 namespace platform {
-
-namespace {
-std::string ErrnoText(const std::string& step) { return step + ": " + std::strerror(errno); }
-}  // namespace
 
 TcpListener::~TcpListener() {
     if (m_handle >= 0) ::close(static_cast<int>(m_handle));
 }
 
-bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
-    return Bind(host, port, backlog, error);
-}
-
-bool TcpListener::Reserve(const std::string& host, std::uint16_t port, std::string* error) {
-    return Bind(host, port, -1, error);
-}
-
-// Binds, and listens unless `backlog` is negative.
-bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
+bool TcpListener::BindAddress(std::uint32_t host, std::uint16_t port, int backlog, const std::string& where,
+                              std::string* error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        *error = "bad listen address " + host;
-        return false;
-    }
+    address.sin_addr.s_addr = htonl(host);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
-        *error = ErrnoText("socket");
+        *error = StepErrorText("socket", errno);
         return false;
     }
     const int on = 1;
@@ -48,7 +33,7 @@ bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog,
     socklen_t length = sizeof address;
     if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (backlog >= 0 && ::listen(fd, backlog) != 0) ||
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        *error = ErrnoText("listen on " + host + ":" + std::to_string(port));
+        *error = StepErrorText(where, errno);
         ::close(fd);
         return false;
     }

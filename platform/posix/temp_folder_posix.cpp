@@ -3,8 +3,9 @@
 #include <stdlib.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
+
+#include "platform/system_error.h"
 
 namespace platform {
 
@@ -14,7 +15,7 @@ std::string MakePrivateTempFolder(const std::string& prefix, std::string* error)
     std::string pattern = ((ec ? std::filesystem::path("/tmp") : base) / (prefix + "XXXXXX")).string();
     // mkdtemp creates the folder with mode 0700.
     if (::mkdtemp(pattern.data()) == nullptr) {
-        *error = pattern + ": " + std::strerror(errno);
+        *error = StepErrorText(pattern, errno);
         return {};
     }
     return pattern;

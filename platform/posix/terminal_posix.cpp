@@ -14,6 +14,7 @@ winsize Size() {
 }  // namespace
 
 void PrepareStandardOutput() {}
+void RestoreStandardOutput() {}
 
 bool StandardOutputIsTerminal() { return ::isatty(STDOUT_FILENO) != 0; }
 int StandardOutputRows() { return Size().ws_row; }

@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 
+#include "platform/win32/child_faults_win32.h"
 #include "platform/win32/interrupt_source_win32.h"
 #include "platform/poll_deadline.h"
 #include "platform/system_error.h"
@@ -147,13 +149,6 @@ std::wstring EnvironmentBlock(const std::vector<std::string>& changes) {
     return block;
 }
 
-std::string ErrorText(const std::string& step) {
-    const int code = LastError();
-    std::string text = SystemErrorText(code);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return step + ": " + (text.empty() ? "error " + std::to_string(code) : text);
-}
-
 HANDLE Inheritable(HANDLE h) {
     HANDLE copy = nullptr;
     if (h == nullptr || h == INVALID_HANDLE_VALUE) return nullptr;
@@ -177,10 +172,20 @@ void CloseIf(HANDLE& h) {
 // inheritable, then that end alone is made inheritable for CreateProcess.
 bool OpenPipe(HANDLE* readEnd, HANDLE* writeEnd, std::string* error) {
     if (!::CreatePipe(readEnd, writeEnd, nullptr, 0)) {
-        *error = ErrorText("CreatePipe");
+        *error = StepErrorText("CreatePipe", LastError());
         return false;
     }
     ::SetHandleInformation(*writeEnd, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    return true;
+}
+
+std::atomic<int> g_breakEventFailure{0};
+
+// True, with the injected code as the last error, once after FailNextBreakEvent.
+bool InjectedBreakEventFailure() {
+    const int code = g_breakEventFailure.exchange(0);
+    if (code == 0) return false;
+    SetLastError(code);
     return true;
 }
 
@@ -192,6 +197,8 @@ std::mutex& StartLock() {
 }
 
 }  // namespace
+
+void FailNextBreakEvent(int code) { g_breakEventFailure.store(code); }
 
 struct ChildProcess::State {
     HANDLE process = nullptr;
@@ -228,7 +235,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
         CloseIf(errWrite);
     };
     if (input == nullptr) {
-        *error = ErrorText("NUL");
+        *error = StepErrorText("NUL", LastError());
         return false;
     }
     if (!options.outputFile.empty()) {
@@ -237,7 +244,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
                                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (outWrite == INVALID_HANDLE_VALUE) {
             outWrite = nullptr;
-            *error = ErrorText(options.outputFile);
+            *error = StepErrorText(options.outputFile, LastError());
             closeAll();
             return false;
         }
@@ -281,7 +288,7 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
     const bool created = ::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                                           environment.empty() ? nullptr : environment.data(), nullptr,
                                           &startup.StartupInfo, &info) != 0;
-    if (!created) *error = ErrorText(argv[0]);
+    if (!created) *error = StepErrorText(argv[0], LastError());
     if (listed) ::DeleteProcThreadAttributeList(attributes);
     CloseIf(input);
     CloseIf(outWrite);
@@ -290,7 +297,19 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
         closeAll();
         return false;
     }
-    m_state->breaks = ::CreateEventW(nullptr, FALSE, FALSE, BreakEventName(info.dwProcessId).c_str());
+    // Without its Break event the child would never hear a Ctrl-C passed on:
+    // it ends before it has run at all.
+    m_state->breaks = InjectedBreakEventFailure()
+                          ? nullptr
+                          : ::CreateEventW(nullptr, FALSE, FALSE, BreakEventName(info.dwProcessId).c_str());
+    if (m_state->breaks == nullptr) {
+        *error = StepErrorText("CreateEvent", LastError());
+        ::TerminateProcess(info.hProcess, 1);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        closeAll();
+        return false;
+    }
     ::ResumeThread(info.hThread);
     ::CloseHandle(info.hThread);
     m_state->process = info.hProcess;

@@ -51,11 +51,6 @@ bool Event::IsSignalled() const {
     return true;
 }
 
-bool Event::Wait(std::int64_t timeoutMs) {
-    Event* self = this;
-    return WaitForAny(std::span<Event* const>(&self, 1), timeoutMs) == 0;
-}
-
 // One wait takes at most MAXIMUM_WAIT_OBJECTS (64) handles; the program
 // waits on two or three.
 int WaitForAny(std::span<Event* const> events, std::int64_t timeoutMs) {

@@ -4,17 +4,10 @@
 
 #include <vector>
 
+#include "platform/win32/path_win32.h"
 #include "platform/win32/wide_text_win32.h"
 
 namespace platform {
-
-namespace {
-
-// Either separator ends a folder: the system gives backslashes, a path put
-// together by hand may hold slashes.
-std::size_t LastSeparator(const std::string& path) { return path.find_last_of("\\/"); }
-
-}  // namespace
 
 std::string ExecutablePath() {
     // A path may be longer than MAX_PATH; the buffer grows until it fits.
@@ -28,19 +21,6 @@ std::string ExecutablePath() {
     }
 }
 
-std::string ExecutableFolder() {
-    const std::string path = ExecutablePath();
-    const auto separator = LastSeparator(path);
-    return separator == std::string::npos ? std::string() : path.substr(0, separator + 1);
-}
-
-std::string ExecutableTitle() {
-    std::string name = ExecutablePath();
-    const auto separator = LastSeparator(name);
-    if (separator != std::string::npos) name.erase(0, separator + 1);
-    const auto dot = name.rfind('.');
-    if (dot != std::string::npos && dot > 0) name.erase(dot);
-    return name;
-}
+std::size_t LastPathSeparator(std::string_view path) { return path.find_last_of(kSeparators); }
 
 }  // namespace platform

@@ -1,7 +1,6 @@
 #include "platform/tcp_listener.h"
 
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
 #include "platform/win32/socket_wait_win32.h"
 #include "platform/system_error.h"
@@ -11,36 +10,18 @@ namespace platform {
 
 namespace {
 SOCKET Sock(std::intptr_t handle) { return static_cast<SOCKET>(handle); }
-
-std::string SocketErrorText(const std::string& step) {
-    const int code = ::WSAGetLastError();
-    std::string text = SystemErrorText(code);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return step + ": " + (text.empty() ? "error " + std::to_string(code) : text);
-}
 }  // namespace
 
 TcpListener::~TcpListener() {
     if (m_handle != -1) ::closesocket(Sock(m_handle));
 }
 
-bool TcpListener::Listen(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
-    return Bind(host, port, backlog, error);
-}
-
-bool TcpListener::Reserve(const std::string& host, std::uint16_t port, std::string* error) {
-    return Bind(host, port, -1, error);
-}
-
-// Binds, and listens unless `backlog` is negative.
-bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog, std::string* error) {
+bool TcpListener::BindAddress(std::uint32_t host, std::uint16_t port, int backlog, const std::string& where,
+                              std::string* error) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
-    if (::inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
-        *error = "bad listen address " + host;
-        return false;
-    }
+    address.sin_addr.s_addr = htonl(host);
     if (!StartWinsock()) {
         *error = "socket: Winsock could not be started";
         return false;
@@ -49,7 +30,7 @@ bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog,
     const SOCKET s = ::WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
                                   WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
     if (s == INVALID_SOCKET) {
-        *error = SocketErrorText("socket");
+        *error = StepErrorText("socket", ::WSAGetLastError());
         return false;
     }
     // No SO_REUSEADDR: on Windows it would let another program take the port
@@ -61,7 +42,7 @@ bool TcpListener::Bind(const std::string& host, std::uint16_t port, int backlog,
     if (::bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || (backlog >= 0 && ::listen(s, backlog) != 0) ||
         ::getsockname(s, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
         ::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
-        *error = SocketErrorText("listen on " + host + ":" + std::to_string(port));
+        *error = StepErrorText(where, ::WSAGetLastError());
         ::closesocket(s);
         return false;
     }

@@ -14,7 +14,7 @@ std::string MakePrivateTempFolder(const std::string& prefix, std::string* error)
     wchar_t base[MAX_PATH + 1];
     const DWORD length = ::GetTempPathW(MAX_PATH + 1, base);
     if (length == 0 || length > MAX_PATH) {
-        *error = "the temporary folder: " + SystemErrorText(LastError());
+        *error = StepErrorText("the temporary folder", LastError());
         return {};
     }
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
@@ -30,7 +30,7 @@ std::string MakePrivateTempFolder(const std::string& prefix, std::string* error)
         if (CreatePrivateFolder(Widen(path))) return path;
         if (::GetLastError() != ERROR_ALREADY_EXISTS) break;
     }
-    *error = path + ": " + SystemErrorText(LastError());
+    *error = StepErrorText(path, LastError());
     return {};
 }
 

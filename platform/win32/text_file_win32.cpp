@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_calls.h"
+#include "platform/win32/path_win32.h"
 #include "platform/win32/wide_text_win32.h"
 
 namespace platform {
@@ -29,8 +30,6 @@ namespace {
 
 HANDLE Handle(NativeFile file) { return reinterpret_cast<HANDLE>(file); }
 NativeFile Opened(HANDLE handle) { return reinterpret_cast<NativeFile>(handle); }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool SetPosition(HANDLE file, std::size_t offset) {
     LARGE_INTEGER at{};
@@ -79,9 +78,8 @@ bool MayWrite(const std::string& path) {
 }
 
 std::size_t FolderEnd(const std::string& path) {
-    std::size_t end = path.size();
-    while (end > 0 && !IsSeparator(path[end - 1])) --end;
-    return end;
+    const std::size_t last = path.find_last_of(kSeparators);
+    return last == std::string::npos ? 0 : last + 1;
 }
 
 // Shared with everyone: a reader must not stop another program's save.

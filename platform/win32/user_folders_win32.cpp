@@ -6,6 +6,7 @@
 #include <atomic>
 #include <vector>
 
+#include "platform/win32/path_win32.h"
 #include "platform/win32/private_folder_win32.h"
 #include "platform/win32/wide_text_win32.h"
 
@@ -28,8 +29,6 @@ std::string KnownFolder(REFKNOWNFOLDERID id) {
     return folder;
 }
 
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
 // Where the folders that may be created begin: after "C:\", after
 // "\\server\share\", or at 0 for a relative path.
 std::size_t FirstCreatableLevel(const std::wstring& path) {
@@ -38,7 +37,7 @@ std::size_t FirstCreatableLevel(const std::wstring& path) {
         // \\server\share\ or \\?\C:\ : two more names belong to the root.
         std::size_t at = 2;
         for (int names = 0; names < 2 && at != std::wstring::npos; ++names) {
-            at = path.find_first_of(L"\\/", at);
+            at = FindSeparator(path, at);
             if (at != std::wstring::npos) ++at;
         }
         return at == std::wstring::npos ? path.size() : at;
@@ -96,8 +95,7 @@ bool CreateFolders(const std::string& folder) {
     if (folder.empty()) return false;
     const std::wstring path = Widen(folder);
     // Each level in turn from the top; one that exists already is fine.
-    for (std::size_t end = path.find_first_of(L"\\/", FirstCreatableLevel(path));;
-         end = path.find_first_of(L"\\/", end + 1)) {
+    for (std::size_t end = FindSeparator(path, FirstCreatableLevel(path));; end = FindSeparator(path, end + 1)) {
         const std::wstring level = path.substr(0, end);
         if (!level.empty() && !IsSeparator(level.back()) && !Exists(level) && !CreatePrivateFolder(level))
             return false;

@@ -32,16 +32,6 @@ TEST(DialogUnits, RectangleEdgesAreConvertedOneByOne) {
     EXPECT_EQ(MapDialogRect({7, 14}, 153, 116, 50, 16), QRect(268, 203, 87, 28));
 }
 
-TEST(DialogUnits, BaseUnitsComeFromTheAverageLetterWidthAndTheHeight) {
-    const QFont font = DialogFont(9);
-    const QFontMetrics metrics(font);
-    const DialogBaseUnits units = BaseUnitsOf(font);
-    EXPECT_EQ(units.cy, metrics.height());
-    const double average =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
-    EXPECT_LE(std::abs(units.cx - average), 0.5 + 1.0 / 26);
-}
-
 TEST(ShortScan, ReadsAsScanfReadsShortIntegers) {
     EXPECT_EQ(ScanShort("  12abc"), std::int16_t{12});
     EXPECT_EQ(ScanShort("\t+7"), std::int16_t{7});

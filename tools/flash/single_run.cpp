@@ -111,11 +111,11 @@ int RunSingle(const FlashOptions& options, platform::InterruptSignals& signals) 
         // whole reply time-out to answer.
         std::fprintf(stderr, "vornic-flash: stopped without waiting for the controller\n");
         std::fflush(stdout);
-        std::_Exit(signals.RequestedExitStatus());
+        platform::ExitAtOnce(signals.RequestedExitStatus());
     }
     if (end == StopWaitEnd::Failed) {
         std::fprintf(stderr, "vornic-flash: waiting for the download failed\n");
-        std::_Exit(kExitFailure);
+        platform::ExitAtOnce(kExitFailure);
     }
     if (const int status = signals.RequestedExitStatus(); status != 0) return status;
     return context.Succeeded() ? kExitSuccess : kExitFailure;
