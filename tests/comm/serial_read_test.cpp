@@ -10,7 +10,7 @@
 #include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "platform/thread.h"
-#include "serial_pty.h"
+#include "serial_fixture.h"
 
 using serial_test::MsSince;
 using serial_test::PtyPair;
@@ -22,18 +22,8 @@ constexpr std::uint16_t kCom = 5;
 // Upper bounds are loose: the machine is shared.
 constexpr std::int64_t kSlack = 3000;
 
-class SerialRead : public ::testing::Test {
+class SerialRead : public serial_test::OpenPortTest<kCom> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_pty.IsValid());
-        m_pty.MapTo(kCom);
-        ASSERT_TRUE(m_port.Open(kCom, 19200, 'N', 8, 1.0f)) << m_port.LastErrorText;
-    }
-    void TearDown() override {
-        platform::ClearComPortPaths();
-        platform::ClearSerialFaults();
-    }
-
     struct Outcome {
         Bytes bytes;
         std::int64_t ms;
@@ -54,9 +44,6 @@ protected:
             EXPECT_EQ(buffer[i], 0xEE) << "byte " << i << " written beyond what was received";
         return outcome;
     }
-
-    PtyPair m_pty;
-    CSerialPort m_port;
 };
 
 }  // namespace
