@@ -1,3 +1,6 @@
+// The serial device on Linux: a terminal opened exclusively and without
+// blocking, set up with termios, watched with poll, read one byte at a time.
+
 #include "platform/serial_device_os.h"
 
 #include <algorithm>
