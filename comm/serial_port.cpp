@@ -16,7 +16,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr std::uint32_t EV_RXCHAR = 0x0001;
+constexpr std::uint32_t EV_RXCHAR = platform::kCommEventReceived;
 constexpr std::uint32_t kComTimeoutMs = 1000;
 constexpr std::chrono::milliseconds kReadSlice = 40ms;
 constexpr std::int64_t kInterruptLookMs = 20;
@@ -218,7 +218,10 @@ std::int32_t CSerialPort::ReadPort(std::uint8_t* buffer, std::uint16_t count) {
         LastErrorText = "Read buffer is invalid!";
         return 0;
     }
+    // Before the reader starts: a driver records a character only while the
+    // mask holds it, and a reply may come the moment the frame is out.
     m_dwCommMask = EV_RXCHAR;
+    if (IsOpen()) platform::SetCommMask(m_hComm, m_dwCommMask);
 
     ReadRequest request{count, buffer, 0, this};
     m_hInterruptEvent->Reset();
@@ -243,10 +246,11 @@ std::int32_t CSerialPort::ReadPort(std::uint8_t* buffer, std::uint16_t count) {
 
 // One read on the reader thread. Its story: claim the process's one read
 // record, a first look for the interrupt, then slices until the buffer is
-// full, the interrupt comes or the device fails. A slice starts the wait for
-// a character, waits for it or for the interrupt (a device that is ready as
-// the interrupt comes wins, and the interrupt is given back for the next
-// look), reads what is queued, and ends with another look for the interrupt.
+// full, the interrupt comes or the device fails. A slice takes what is
+// queued already, or else starts the wait for a character, waits for it or
+// for the interrupt (a device that is ready as the interrupt comes wins, and
+// the interrupt is given back for the next look) and reads what is queued;
+// it ends with another look for the interrupt.
 class CSerialPort::Reader {
 public:
     explicit Reader(ReadRequest& request)
@@ -297,6 +301,12 @@ private:
     bool InterruptCame() { return m_interrupt.Wait(kInterruptLookMs); }
 
     SliceEnd Slice() {
+        // Bytes that came before the wait started may have left no event to
+        // wait for: a driver forgets what it recorded when the mask changes.
+        if (QueuedCount() != 0) {
+            if ((m_port.m_dwCommMask & EV_RXCHAR) && !TakeQueued()) return SliceEnd::Failed;
+            return Full() ? SliceEnd::Done : SliceEnd::Again;
+        }
         platform::Event& readEvent = *g_ovRead.hEvent;
         bool hungUp = false;
         bool watchDevice = true;

@@ -3,14 +3,16 @@
 // up with termios, or a COM device opened for overlapped I/O and set up with
 // the communication calls. Each call stands for one step of the port's logic
 // (read the settings, build the control block from a mode text, apply it,
-// purge, count the waiting bytes, wait for a received character, read one
-// byte, write) and reports a failure by its result with the OS's last error
-// set (platform::LastError), so that the caller can take the system's text
-// right after the call.
+// purge, watch for characters, count the waiting bytes, wait for a received
+// character, read one byte, write) and reports a failure by its result with
+// the OS's last error set (platform::LastError), so that the caller can take
+// the system's text right after the call. serial_device.cpp checks and
+// classifies; the per-OS files below it only call the OS.
 
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/event.h"
 
@@ -98,13 +100,21 @@ std::chrono::milliseconds WriteTimeLimit(const CommTimeouts& timeouts, std::uint
 // PurgeComm with all four flags).
 bool PurgeComm(ComHandle h);
 
+// The events the device watches for the waits below: a received character
+// (EV_RXCHAR) is the only one. Windows records an event only while the mask
+// holds it and forgets what it recorded when the mask changes, so the mask is
+// set before the bytes it waits for can come; Linux watches always.
+inline constexpr std::uint32_t kCommEventReceived = 0x0001;
+bool SetCommMask(ComHandle h, std::uint32_t mask);
+
 // The number of received bytes waiting to be read (FIONREAD; ClearCommError's
 // cbInQue, which also clears the device's error state).
 bool BytesWaiting(ComHandle h, std::uint32_t* count);
 
 // Starting the wait for a received character (Linux: a look at the device
-// without waiting; Windows: an overlapped WaitCommEvent for EV_RXCHAR on the
-// read event, which stays under way when Pending). The read event is reset
+// without waiting; Windows: an overlapped WaitCommEvent with a record and
+// event of the port's own, which stays under way when Pending; a wait an
+// earlier read could not end is waited on again). The read event is reset
 // first and signalled when the device has something to report at once (a
 // character, or a hang-up: *hungUp is then true). The rejected-parameter code
 // gives InvalidParameter. Only one wait may be under way in the process.
@@ -116,7 +126,10 @@ CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp);
 // the read event. 0 for the read event, 1 for the interrupt event,
 // kWaitFailed otherwise. When the device is ready as the interrupt comes, the
 // read event wins and the interrupt stays signalled. A device wait still under
-// way when the interrupt wins is ended here.
+// way when the interrupt wins is ended here, within a bound: Windows sets the
+// mask again (every driver completes a pending wait then) and cancels only
+// when that fails; a wait that outlives both stays with the port and the
+// next start of a wait takes it on.
 int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Event& interrupt,
                              bool* hungUp);
 
@@ -165,22 +178,31 @@ extern const int kSerialErrorTimedOut;
 // touches the device. kSerialErrorTimedOut on WaitWritable stands for a write
 // deadline that has passed; on WaitSent, for a deadline that passed with all
 // the bytes still queued (a line that never drains), any other error for a
-// queue that cannot be read.
-enum class SerialCall {
+// queue that cannot be read. Any error on EndWait stands for a driver that
+// completes a device wait neither when the mask is set again nor when it is
+// cancelled: the port is not asked to end it, and the wait for its end runs
+// into its bound.
+enum class SerialCall : std::uint8_t {
     Open,
     GetAttributes,
     SetAttributes,
     SetTimeouts,
     Purge,
+    SetMask,
     BytesWaiting,
     PollReceived,
     WaitReceived,
+    EndWait,
     Read,
     Write,
     WaitWritable,
     WaitSent,
 };
 void FailNextSerialCall(SerialCall call, int error);
+// Also ends a recording.
 void ClearSerialFaults();
+// Test seam: every step taken from now on, on any thread, in order.
+void RecordSerialCalls();
+std::vector<SerialCall> RecordedSerialCalls();
 
 }  // namespace platform

@@ -1,6 +1,7 @@
-#include "platform/serial_device.h"
+// The serial device on Linux: a terminal opened exclusively and without
+// blocking, set up with termios, watched with poll, read one byte at a time.
 
-#include "platform/serial_faults.h"
+#include "platform/serial_device_os.h"
 
 #include <algorithm>
 #include <cctype>
@@ -134,8 +135,9 @@ const int kSerialErrorInvalidParameter = EINVAL;
 const int kSerialErrorIo = EIO;
 const int kSerialErrorTimedOut = ETIMEDOUT;
 
+namespace os {
+
 ComHandle OpenComDevice(const std::string& path) {
-    if (InjectedSerialFailure(SerialCall::Open)) return kInvalidComHandle;
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return kInvalidComHandle;
     // The lock first: a refused second opener must not touch the holder's line.
@@ -151,14 +153,12 @@ ComHandle OpenComDevice(const std::string& path) {
 }
 
 void CloseComDevice(ComHandle h) {
-    if (!IsOpenComHandle(h)) return;
     // The exclusive flag belongs to the terminal, not to this descriptor.
     (void)::ioctl(Fd(h), TIOCNXCL);
     ::close(Fd(h));
 }
 
 bool GetCommState(ComHandle h, DeviceControlBlock* dcb) {
-    if (InjectedSerialFailure(SerialCall::GetAttributes)) return false;
     termios t{};
     if (::tcgetattr(Fd(h), &t) != 0) return false;
 
@@ -216,7 +216,6 @@ bool BuildCommDCB(const std::string& mode, DeviceControlBlock* dcb) {
 }
 
 bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
-    if (InjectedSerialFailure(SerialCall::SetAttributes)) return false;
     speed_t speed;
     const bool lineCanCarry =
         SpeedOf(dcb.BaudRate, &speed) && dcb.ByteSize >= 5 && dcb.ByteSize <= 8 &&
@@ -266,65 +265,59 @@ bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
 }
 
 bool SetCommTimeouts(ComHandle h, const CommTimeouts&) {
-    if (InjectedSerialFailure(SerialCall::SetTimeouts)) return false;
     termios t{};
     return ::tcgetattr(Fd(h), &t) == 0;
 }
 
 bool PurgeComm(ComHandle h) {
-    if (InjectedSerialFailure(SerialCall::Purge)) return false;
     return ::tcflush(Fd(h), TCIOFLUSH) == 0;
 }
 
+// The terminal reports every byte it receives to poll: nothing to set.
+bool SetCommMask(ComHandle, std::uint32_t) { return true; }
+
+void DiscardOutput(ComHandle h) { (void)::tcflush(Fd(h), TCOFLUSH); }
+
 bool BytesWaiting(ComHandle h, std::uint32_t* count) {
-    *count = 0;
-    if (InjectedSerialFailure(SerialCall::BytesWaiting)) return false;
     int n = 0;
     if (::ioctl(Fd(h), FIONREAD, &n) != 0) return false;
     *count = n > 0 ? static_cast<std::uint32_t>(n) : 0;
     return true;
 }
 
-CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
-    readEvent.Reset();
-    if (InjectedSerialFailure(SerialCall::PollReceived))
-        return errno == EINVAL ? CommWaitStart::InvalidParameter : CommWaitStart::Failed;
+Start StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
     pollfd p{Fd(h), POLLIN, 0};
     int n;
     while ((n = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
     }
-    if (n < 0) return errno == EINVAL ? CommWaitStart::InvalidParameter : CommWaitStart::Failed;
-    if (n == 0) return CommWaitStart::Pending;
+    if (n < 0) return Start::Failed;
+    if (n == 0) return Start::Pending;
     if (p.revents & kGoneEvents) *hungUp = true;
     readEvent.Set();
-    return CommWaitStart::Completed;
+    return Start::Completed;
 }
 
 int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Event& interrupt,
                              bool* hungUp) {
-    if (InjectedSerialFailure(SerialCall::WaitReceived)) return kWaitFailed;
     Event* events[] = {&readEvent, &interrupt};
     if (!watchDevice) return WaitForAny(events, kInfinite);
 
     short revents = 0;
     const int which = WaitForAnyOrDescriptor(events, Fd(h), POLLIN, kInfinite, &revents);
-    if (which == 1) {
-        // The interrupt was taken first; a device that is ready as well wins,
-        // and the interrupt is given back for the reader's next look.
-        pollfd p{Fd(h), POLLIN, 0};
-        if (::poll(&p, 1, 0) != 1 || p.revents == 0) return 1;
-        revents = p.revents;
-        interrupt.Set();
-    } else if (which != 2) {
-        return which;
-    }
+    if (which != 2) return which;
     if (revents & kGoneEvents) *hungUp = true;
     readEvent.Set();
     return 0;
 }
 
+// No wait is ever under way on the device: a look tells whether it is ready.
+void EndCommEventWait(ComHandle h, bool, bool* ready, bool* hungUp) {
+    pollfd p{Fd(h), POLLIN, 0};
+    *ready = ::poll(&p, 1, 0) == 1 && p.revents != 0;
+    if (*ready && (p.revents & kGoneEvents)) *hungUp = true;
+}
+
 ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
-    if (InjectedSerialFailure(SerialCall::Read)) return ByteRead::Failed;
     for (;;) {
         const ssize_t n = ::read(Fd(h), byte, 1);
         if (n == 1) return ByteRead::One;
@@ -338,20 +331,16 @@ ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
     }
 }
 
-WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
-                      std::uint32_t* moved) {
-    *moved = 0;
-    if (InjectedSerialFailure(SerialCall::Write))
-        return errno == EINVAL ? WriteStart::InvalidParameter : WriteStart::Failed;
+Start StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length, std::uint32_t* moved) {
     for (;;) {
         const ssize_t n = ::write(Fd(h), data, length);
         if (n >= 0) {
             *moved = static_cast<std::uint32_t>(n);
-            return *moved == length ? WriteStart::Completed : WriteStart::Pending;
+            return *moved == length ? Start::Completed : Start::Pending;
         }
         if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) return WriteStart::Pending;
-        return errno == EINVAL ? WriteStart::InvalidParameter : WriteStart::Failed;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return Start::Pending;
+        return Start::Failed;
     }
 }
 
@@ -361,7 +350,6 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
     while (*moved < length) {
         const auto left = ceil<milliseconds>(deadline - steady_clock::now());
         if (left <= milliseconds::zero()) return true;
-        if (InjectedSerialFailure(SerialCall::WaitWritable)) return errno == ETIMEDOUT;
 
         pollfd p{Fd(h), POLLOUT, 0};
         const int n = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left.count(), 0x7fffffff)));
@@ -384,16 +372,12 @@ bool FinishWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
     return true;
 }
 
+// A write here never stays under way: what FinishWrite had not written yet
+// is simply not written.
+void AbandonWrite(ComHandle, std::uint32_t*) {}
+
 void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
                    std::chrono::steady_clock::time_point deadline) {
-    *unsent = 0;
-    if (InjectedSerialFailure(SerialCall::WaitSent)) {
-        if (errno == ETIMEDOUT) {
-            *unsent = length;
-            (void)::tcflush(Fd(h), TCOFLUSH);
-        }
-        return;
-    }
     for (;;) {
         int queued = 0;
         // A queue that can no longer be looked at (the line hung up as the
@@ -404,11 +388,13 @@ void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
         const auto now = std::chrono::steady_clock::now();
         if (now >= deadline) {
             *unsent = std::min(static_cast<std::uint32_t>(queued), length);
-            (void)::tcflush(Fd(h), TCOFLUSH);
+            DiscardOutput(h);
             return;
         }
         std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(kSentLookInterval, deadline - now));
     }
 }
+
+}  // namespace os
 
 }  // namespace platform

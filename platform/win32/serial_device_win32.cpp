@@ -6,7 +6,7 @@
 // handle: an OVERLAPPED must outlive the transfer it started, and the steps
 // above see only the handle.
 
-#include "platform/serial_device.h"
+#include "platform/serial_device_os.h"
 
 #include <windows.h>
 // The step of that name is ours; the system's is called by its W name.
@@ -16,9 +16,9 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "platform/win32/event_win32.h"
-#include "platform/serial_faults.h"
 #include "platform/win32/wide_text_win32.h"
 
 namespace platform {
@@ -32,6 +32,10 @@ namespace {
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
 // The driver's queues: a whole frame and more fits either way.
 constexpr DWORD kQueueSize = 4096;
+// How long each request to end a device wait is given: a driver completes the
+// wait at once, so only a driver that ignores the request waits this long.
+constexpr DWORD kWaitEndLimitMs = 200;
+static_assert(kCommEventReceived == EV_RXCHAR);
 
 HANDLE Native(ComHandle h) { return reinterpret_cast<HANDLE>(h); }
 HANDLE Native(Event& event) { return EventAccess::Handle(event); }
@@ -51,13 +55,15 @@ private:
     HANDLE m_handle;
 };
 
-// The records of one open port. The write and the byte reads have events of
-// their own; the wait for a character signals the reader's read event.
+// The records of one open port. The write, the byte reads and the wait for a
+// character each have an event of their own: a wait may outlive the read
+// that started it, and with it the reader's events.
 struct PortRecords {
     NativeEvent writeEvent;
     OVERLAPPED write{};
     NativeEvent readEvent;
     OVERLAPPED read{};
+    NativeEvent waitEvent;
     OVERLAPPED wait{};
     DWORD waitMask = 0;
     bool waitUnderWay = false;
@@ -119,104 +125,93 @@ bool DeviceGone(ComHandle h) {
     return !::ClearCommError(Native(h), &errors, &status);
 }
 
-BYTE NativeParity(ParityMode parity) {
-    switch (parity) {
-        case ParityMode::Odd: return ODDPARITY;
-        case ParityMode::Even: return EVENPARITY;
-        case ParityMode::Mark: return MARKPARITY;
-        case ParityMode::Space: return SPACEPARITY;
-        case ParityMode::None: break;
+bool Signalled(HANDLE event, DWORD waitMs) { return ::WaitForSingleObject(event, waitMs) == WAIT_OBJECT_0; }
+
+// Ends the wait for a character that is under way, asking the driver only
+// when `ask`: setting the mask again completes a pending wait in every
+// driver, a cancel is the fallback, and neither is waited for without limit.
+// *events is what the wait reported. False when the wait is still under way;
+// its record must then stay.
+bool EndWait(ComHandle h, PortRecords& records, bool ask, DWORD* events) {
+    const HANDLE ended = records.waitEvent.Get();
+    if (!Signalled(ended, 0)) {
+        if (ask) (void)::SetCommMask(Native(h), EV_RXCHAR);
+        if (!Signalled(ended, kWaitEndLimitMs)) {
+            if (ask) (void)::CancelIoEx(Native(h), &records.wait);
+            if (!Signalled(ended, kWaitEndLimitMs)) return false;
+        }
     }
-    return NOPARITY;
+    DWORD ignored = 0;
+    *events = ::GetOverlappedResult(Native(h), &records.wait, &ignored, FALSE) ? records.waitMask : 0;
+    records.waitUnderWay = false;
+    return true;
 }
 
-ParityMode ParityOf(BYTE parity) {
-    switch (parity) {
-        case ODDPARITY: return ParityMode::Odd;
-        case EVENPARITY: return ParityMode::Even;
-        case MARKPARITY: return ParityMode::Mark;
-        case SPACEPARITY: return ParityMode::Space;
-        default: return ParityMode::None;
+// Settings and their native values, the first row of each standing for a
+// value the other side doesn't know.
+constexpr std::pair<ParityMode, BYTE> kParities[] = {
+    {ParityMode::None, NOPARITY},   {ParityMode::Odd, ODDPARITY},     {ParityMode::Even, EVENPARITY},
+    {ParityMode::Mark, MARKPARITY}, {ParityMode::Space, SPACEPARITY},
+};
+constexpr std::pair<StopBitsMode, BYTE> kStopBits[] = {
+    {StopBitsMode::One, ONESTOPBIT},
+    {StopBitsMode::OneAndHalf, ONE5STOPBITS},
+    {StopBitsMode::Two, TWOSTOPBITS},
+};
+constexpr std::pair<LineControl, DWORD> kDtrControls[] = {
+    {LineControl::Disable, DTR_CONTROL_DISABLE},
+    {LineControl::Enable, DTR_CONTROL_ENABLE},
+    {LineControl::Handshake, DTR_CONTROL_HANDSHAKE},
+};
+// RTS toggling (the line raised while sending) counts as raised; a block
+// never asks for it.
+constexpr std::pair<LineControl, DWORD> kRtsControls[] = {
+    {LineControl::Disable, RTS_CONTROL_DISABLE},
+    {LineControl::Enable, RTS_CONTROL_ENABLE},
+    {LineControl::Handshake, RTS_CONTROL_HANDSHAKE},
+    {LineControl::Enable, RTS_CONTROL_TOGGLE},
+};
+
+template <typename Setting, typename Native, std::size_t N>
+Native NativeOf(const std::pair<Setting, Native> (&table)[N], Setting setting) {
+    for (const auto& [known, native] : table) {
+        if (known == setting) return native;
     }
+    return table[0].second;
 }
 
-BYTE NativeStopBits(StopBitsMode stop) {
-    switch (stop) {
-        case StopBitsMode::OneAndHalf: return ONE5STOPBITS;
-        case StopBitsMode::Two: return TWOSTOPBITS;
-        case StopBitsMode::One: break;
+template <typename Setting, typename Native, std::size_t N>
+Setting SettingOf(const std::pair<Setting, Native> (&table)[N], Native native) {
+    for (const auto& [setting, known] : table) {
+        if (known == native) return setting;
     }
-    return ONESTOPBIT;
-}
-
-StopBitsMode StopBitsOf(BYTE stop) {
-    switch (stop) {
-        case ONE5STOPBITS: return StopBitsMode::OneAndHalf;
-        case TWOSTOPBITS: return StopBitsMode::Two;
-        default: return StopBitsMode::One;
-    }
-}
-
-DWORD NativeDtr(LineControl control) {
-    switch (control) {
-        case LineControl::Enable: return DTR_CONTROL_ENABLE;
-        case LineControl::Handshake: return DTR_CONTROL_HANDSHAKE;
-        case LineControl::Disable: break;
-    }
-    return DTR_CONTROL_DISABLE;
-}
-
-DWORD NativeRts(LineControl control) {
-    switch (control) {
-        case LineControl::Enable: return RTS_CONTROL_ENABLE;
-        case LineControl::Handshake: return RTS_CONTROL_HANDSHAKE;
-        case LineControl::Disable: break;
-    }
-    return RTS_CONTROL_DISABLE;
-}
-
-LineControl DtrOf(DWORD control) {
-    switch (control) {
-        case DTR_CONTROL_ENABLE: return LineControl::Enable;
-        case DTR_CONTROL_HANDSHAKE: return LineControl::Handshake;
-        default: return LineControl::Disable;
-    }
-}
-
-// RTS toggling (the line raised while sending) counts as raised.
-LineControl RtsOf(DWORD control) {
-    switch (control) {
-        case RTS_CONTROL_ENABLE:
-        case RTS_CONTROL_TOGGLE: return LineControl::Enable;
-        case RTS_CONTROL_HANDSHAKE: return LineControl::Handshake;
-        default: return LineControl::Disable;
-    }
+    return table[0].first;
 }
 
 void FromNative(const DCB& native, DeviceControlBlock* dcb) {
     dcb->BaudRate = native.BaudRate;
-    dcb->Parity = ParityOf(native.Parity);
+    dcb->Parity = SettingOf(kParities, native.Parity);
     dcb->ByteSize = native.ByteSize;
-    dcb->StopBits = StopBitsOf(native.StopBits);
+    dcb->StopBits = SettingOf(kStopBits, native.StopBits);
     dcb->fOutxCtsFlow = native.fOutxCtsFlow != 0;
     dcb->fOutxDsrFlow = native.fOutxDsrFlow != 0;
     dcb->fDsrSensitivity = native.fDsrSensitivity != 0;
-    dcb->fDtrControl = DtrOf(native.fDtrControl);
-    dcb->fRtsControl = RtsOf(native.fRtsControl);
+    dcb->fDtrControl = SettingOf(kDtrControls, static_cast<DWORD>(native.fDtrControl));
+    dcb->fRtsControl = SettingOf(kRtsControls, static_cast<DWORD>(native.fRtsControl));
 }
 
 // The block's members over `native`; what the block doesn't name stays.
 void ToNative(const DeviceControlBlock& dcb, DCB* native) {
     native->BaudRate = dcb.BaudRate;
-    native->Parity = NativeParity(dcb.Parity);
+    native->Parity = NativeOf(kParities, dcb.Parity);
     native->fParity = dcb.Parity == ParityMode::None ? FALSE : TRUE;
     native->ByteSize = dcb.ByteSize;
-    native->StopBits = NativeStopBits(dcb.StopBits);
+    native->StopBits = NativeOf(kStopBits, dcb.StopBits);
     native->fOutxCtsFlow = dcb.fOutxCtsFlow ? TRUE : FALSE;
     native->fOutxDsrFlow = dcb.fOutxDsrFlow ? TRUE : FALSE;
     native->fDsrSensitivity = dcb.fDsrSensitivity ? TRUE : FALSE;
-    native->fDtrControl = NativeDtr(dcb.fDtrControl) & 0x3u;
-    native->fRtsControl = NativeRts(dcb.fRtsControl) & 0x3u;
+    native->fDtrControl = NativeOf(kDtrControls, dcb.fDtrControl) & 0x3u;
+    native->fRtsControl = NativeOf(kRtsControls, dcb.fRtsControl) & 0x3u;
 }
 
 }  // namespace
@@ -225,8 +220,9 @@ std::string DefaultComDevicePath(std::uint16_t port) {
     return "\\\\.\\COM" + std::to_string(port);
 }
 
+namespace os {
+
 ComHandle OpenComDevice(const std::string& path) {
-    if (InjectedSerialFailure(SerialCall::Open)) return kInvalidComHandle;
     const HANDLE device = ::CreateFileW(Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (device == INVALID_HANDLE_VALUE) return kInvalidComHandle;
@@ -235,7 +231,8 @@ ComHandle OpenComDevice(const std::string& path) {
     // A device that is no COM port (a file, a pipe) has no queues to size;
     // the first GetCommState says so in the caller's words.
     (void)::SetupComm(device, kQueueSize, kQueueSize);
-    if (records->writeEvent.Get() == nullptr || records->readEvent.Get() == nullptr) {
+    if (records->writeEvent.Get() == nullptr || records->readEvent.Get() == nullptr ||
+        records->waitEvent.Get() == nullptr) {
         const DWORD error = ::GetLastError();
         ::CloseHandle(device);
         ::SetLastError(error);
@@ -243,6 +240,7 @@ ComHandle OpenComDevice(const std::string& path) {
     }
     records->write.hEvent = records->writeEvent.Get();
     records->read.hEvent = records->readEvent.Get();
+    records->wait.hEvent = records->waitEvent.Get();
     const ComHandle h = reinterpret_cast<ComHandle>(device);
     std::lock_guard<std::mutex> lock(g_recordsLock);
     Records()[h] = std::move(records);
@@ -250,7 +248,6 @@ ComHandle OpenComDevice(const std::string& path) {
 }
 
 void CloseComDevice(ComHandle h) {
-    if (!IsOpenComHandle(h)) return;
     std::unique_ptr<PortRecords> records;
     {
         std::lock_guard<std::mutex> lock(g_recordsLock);
@@ -260,13 +257,14 @@ void CloseComDevice(ComHandle h) {
             Records().erase(it);
         }
     }
-    // No transfer may outlive its record.
-    if (records && records->waitUnderWay) (void)Cancel(h, &records->wait);
+    // No transfer may outlive its record: the record of a wait that its
+    // driver never ends is kept for good.
+    DWORD ignored = 0;
+    if (records && records->waitUnderWay && !EndWait(h, *records, true, &ignored)) (void)records.release();
     ::CloseHandle(Native(h));
 }
 
 bool GetCommState(ComHandle h, DeviceControlBlock* dcb) {
-    if (InjectedSerialFailure(SerialCall::GetAttributes)) return false;
     DCB native{};
     native.DCBlength = sizeof native;
     if (!::GetCommState(Native(h), &native)) return false;
@@ -288,7 +286,6 @@ bool BuildCommDCB(const std::string& mode, DeviceControlBlock* dcb) {
 }
 
 bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
-    if (InjectedSerialFailure(SerialCall::SetAttributes)) return false;
     DCB native{};
     native.DCBlength = sizeof native;
     PortRecords* records = RecordsOf(h);
@@ -313,7 +310,6 @@ bool SetCommState(ComHandle h, const DeviceControlBlock& dcb) {
 }
 
 bool SetCommTimeouts(ComHandle h, const CommTimeouts& timeouts) {
-    if (InjectedSerialFailure(SerialCall::SetTimeouts)) return false;
     COMMTIMEOUTS native{};
     native.ReadIntervalTimeout = timeouts.ReadIntervalTimeout;
     native.ReadTotalTimeoutMultiplier = timeouts.ReadTotalTimeoutMultiplier;
@@ -323,14 +319,13 @@ bool SetCommTimeouts(ComHandle h, const CommTimeouts& timeouts) {
     return ::SetCommTimeouts(Native(h), &native) != FALSE;
 }
 
-bool PurgeComm(ComHandle h) {
-    if (InjectedSerialFailure(SerialCall::Purge)) return false;
-    return ::PurgeComm(Native(h), kPurgeAll) != FALSE;
-}
+bool PurgeComm(ComHandle h) { return ::PurgeComm(Native(h), kPurgeAll) != FALSE; }
+
+void DiscardOutput(ComHandle h) { (void)::PurgeComm(Native(h), PURGE_TXCLEAR); }
+
+bool SetCommMask(ComHandle h, std::uint32_t mask) { return ::SetCommMask(Native(h), mask) != FALSE; }
 
 bool BytesWaiting(ComHandle h, std::uint32_t* count) {
-    *count = 0;
-    if (InjectedSerialFailure(SerialCall::BytesWaiting)) return false;
     DWORD errors = 0;
     COMSTAT status{};
     if (!::ClearCommError(Native(h), &errors, &status)) return false;
@@ -338,83 +333,70 @@ bool BytesWaiting(ComHandle h, std::uint32_t* count) {
     return true;
 }
 
-CommWaitStart StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
-    readEvent.Reset();
-    if (InjectedSerialFailure(SerialCall::PollReceived)) {
-        return ::GetLastError() == ERROR_INVALID_PARAMETER ? CommWaitStart::InvalidParameter
-                                                           : CommWaitStart::Failed;
-    }
+Start StartCommEventWait(ComHandle h, Event& readEvent, bool* hungUp) {
     PortRecords* records = RecordsOrError(h);
-    if (records == nullptr) return CommWaitStart::Failed;
-    // A wait left under way by an earlier read ends before its record is
-    // used again.
+    if (records == nullptr) return Start::Failed;
     if (records->waitUnderWay) {
-        (void)Cancel(h, &records->wait);
+        // An earlier read left a wait under way that its driver would not
+        // end: it still watches for a character.
+        if (!Signalled(records->waitEvent.Get(), 0)) return Start::Pending;
         records->waitUnderWay = false;
     }
-    (void)::SetCommMask(Native(h), EV_RXCHAR);
-    records->wait = OVERLAPPED{};
-    records->wait.hEvent = Native(readEvent);
     records->waitMask = 0;
-    if (::WaitCommEvent(Native(h), &records->waitMask, &records->wait)) {
+    if (::WaitCommEvent(Native(h), &records->waitMask, Rearmed(&records->wait))) {
         readEvent.Set();
-        return CommWaitStart::Completed;
+        return Start::Completed;
     }
-    switch (::GetLastError()) {
-        case ERROR_IO_PENDING:
-            records->waitUnderWay = true;
-            return CommWaitStart::Pending;
-        case ERROR_INVALID_PARAMETER:
-            return CommWaitStart::InvalidParameter;
-        default: {
-            // A device that has gone refuses the wait: it has its end to
-            // report at once.
-            const DWORD error = ::GetLastError();
-            if (DeviceGone(h)) {
-                *hungUp = true;
-                readEvent.Set();
-                return CommWaitStart::Completed;
-            }
-            ::SetLastError(error);
-            return CommWaitStart::Failed;
-        }
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_IO_PENDING) {
+        records->waitUnderWay = true;
+        return Start::Pending;
     }
+    // A device that has gone refuses the wait: it has its end to report at
+    // once.
+    if (error != ERROR_INVALID_PARAMETER && DeviceGone(h)) {
+        *hungUp = true;
+        readEvent.Set();
+        return Start::Completed;
+    }
+    ::SetLastError(error);
+    return Start::Failed;
 }
 
 int WaitCommEventOrInterrupt(ComHandle h, bool watchDevice, Event& readEvent, Event& interrupt,
                              bool* hungUp) {
-    if (InjectedSerialFailure(SerialCall::WaitReceived)) return kWaitFailed;
     PortRecords* records = RecordsOf(h);
-    const HANDLE events[] = {Native(readEvent), Native(interrupt)};
-    const DWORD which = ::WaitForMultipleObjects(2, events, FALSE, INFINITE);
-    const bool waitUnderWay = records != nullptr && records->waitUnderWay;
-    if (which == WAIT_OBJECT_0) {
-        if (waitUnderWay) {
-            records->waitUnderWay = false;
-            DWORD ignored = 0;
-            // However the wait ended, a device that has gone ends the read.
-            if (!Complete(h, &records->wait, &ignored) && DeviceGone(h)) *hungUp = true;
-        }
-        return 0;
+    const bool device = watchDevice && records != nullptr && records->waitUnderWay;
+    // The read event first and the device next: either wins over an
+    // interrupt that comes at the same time.
+    HANDLE events[3] = {Native(readEvent), Native(interrupt), nullptr};
+    DWORD count = 2;
+    if (device) {
+        events[1] = records->waitEvent.Get();
+        events[2] = Native(interrupt);
+        count = 3;
     }
+    const DWORD which = ::WaitForMultipleObjects(count, events, FALSE, INFINITE);
+    if (which == WAIT_OBJECT_0) return 0;
+    if (which == WAIT_OBJECT_0 + count - 1) return 1;
     if (which != WAIT_OBJECT_0 + 1) return kWaitFailed;
-    if (!waitUnderWay || !watchDevice) return 1;
-    // The interrupt was taken first. The device wait ends here; when it had
-    // completed with a character, the device wins and the interrupt is given
-    // back for the reader's next look.
     records->waitUnderWay = false;
-    ::CancelIoEx(Native(h), &records->wait);
     DWORD ignored = 0;
-    if (Complete(h, &records->wait, &ignored) && (records->waitMask & EV_RXCHAR) != 0) {
-        readEvent.Set();
-        interrupt.Set();
-        return 0;
-    }
-    return 1;
+    // However the wait ended, a device that has gone ends the read.
+    if (!::GetOverlappedResult(Native(h), &records->wait, &ignored, FALSE) && DeviceGone(h)) *hungUp = true;
+    readEvent.Set();
+    return 0;
+}
+
+void EndCommEventWait(ComHandle h, bool ask, bool* ready, bool*) {
+    PortRecords* records = RecordsOf(h);
+    DWORD events = 0;
+    // A wait still under way after that is the next start's to take on.
+    if (records != nullptr && records->waitUnderWay && EndWait(h, *records, ask, &events))
+        *ready = (events & EV_RXCHAR) != 0;
 }
 
 ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
-    if (InjectedSerialFailure(SerialCall::Read)) return ByteRead::Failed;
     PortRecords* records = RecordsOrError(h);
     if (records == nullptr) return ByteRead::Failed;
     DWORD got = 0;
@@ -428,37 +410,21 @@ ByteRead ReadOneByte(ComHandle h, std::uint8_t* byte) {
     return got == 1 ? ByteRead::One : ByteRead::NoByte;
 }
 
-WriteStart StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length,
-                      std::uint32_t* moved) {
-    *moved = 0;
-    if (InjectedSerialFailure(SerialCall::Write)) {
-        return ::GetLastError() == ERROR_INVALID_PARAMETER ? WriteStart::InvalidParameter
-                                                           : WriteStart::Failed;
-    }
+Start StartWrite(ComHandle h, const std::uint8_t* data, std::uint32_t length, std::uint32_t* moved) {
     PortRecords* records = RecordsOrError(h);
-    if (records == nullptr) return WriteStart::Failed;
+    if (records == nullptr) return Start::Failed;
     DWORD count = 0;
     if (::WriteFile(Native(h), data, length, &count, Rearmed(&records->write))) {
         *moved = count;
-        return WriteStart::Completed;
+        return Start::Completed;
     }
-    switch (::GetLastError()) {
-        case ERROR_IO_PENDING: return WriteStart::Pending;
-        case ERROR_INVALID_PARAMETER: return WriteStart::InvalidParameter;
-        default: return WriteStart::Failed;
-    }
+    return ::GetLastError() == ERROR_IO_PENDING ? Start::Pending : Start::Failed;
 }
 
 bool FinishWrite(ComHandle h, const std::uint8_t*, std::uint32_t, std::uint32_t* moved,
                  std::chrono::steady_clock::time_point deadline) {
     PortRecords* records = RecordsOrError(h);
     if (records == nullptr) return false;
-    if (InjectedSerialFailure(SerialCall::WaitWritable)) {
-        const DWORD error = ::GetLastError();
-        *moved = Cancel(h, &records->write);
-        ::SetLastError(error);
-        return error == ERROR_TIMEOUT;
-    }
     // The driver keeps the write time-outs; a driver that doesn't still
     // gets its write ended at the same limit.
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -473,15 +439,14 @@ bool FinishWrite(ComHandle h, const std::uint8_t*, std::uint32_t, std::uint32_t*
     return done;
 }
 
-void WaitUntilSent(ComHandle h, std::uint32_t length, std::uint32_t* unsent,
-                   std::chrono::steady_clock::time_point) {
-    *unsent = 0;
-    if (InjectedSerialFailure(SerialCall::WaitSent)) {
-        if (::GetLastError() == ERROR_TIMEOUT) {
-            *unsent = length;
-            (void)::PurgeComm(Native(h), PURGE_TXCLEAR);
-        }
-    }
+void AbandonWrite(ComHandle h, std::uint32_t* moved) {
+    if (PortRecords* records = RecordsOf(h)) *moved = Cancel(h, &records->write);
 }
+
+// A write has completed only once the driver has sent it: nothing is left
+// to wait for.
+void WaitUntilSent(ComHandle, std::uint32_t, std::uint32_t*, std::chrono::steady_clock::time_point) {}
+
+}  // namespace os
 
 }  // namespace platform

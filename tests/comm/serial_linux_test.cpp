@@ -9,7 +9,7 @@
 #include "comm/serial_port.h"
 #include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
-#include "serial_pty.h"
+#include "serial_fixture.h"
 #include "support/temp_folder.h"
 
 using serial_test::PtyPair;
@@ -19,22 +19,14 @@ namespace {
 constexpr std::uint16_t kCom = 3;
 const char* const kInvalidArgument = "Invalid argument\n";
 
-class SerialOpenLinux : public ::testing::Test {
+class SerialOpenLinux : public serial_test::LineTest<kCom> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_pty.IsValid());
-        m_pty.MapTo(kCom);
-    }
-    void TearDown() override { platform::ClearComPortPaths(); }
-
     void ExpectOpenFails(std::int32_t baud, char parity, std::uint8_t data, const std::string& text) {
         CSerialPort port;
         EXPECT_FALSE(port.Open(kCom, baud, parity, data, 1.0f));
         EXPECT_EQ(port.LastErrorText, text);
         EXPECT_FALSE(port.IsOpen());
     }
-
-    PtyPair m_pty;
 };
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "platform/system_error.h"
-#include "serial_pty.h"
+#include "serial_fixture.h"
 #include "support/temp_folder.h"
 
 using serial_test::PtyPair;
@@ -20,17 +20,8 @@ constexpr std::uint16_t kCom = 3;
 const std::string kInvalidArgument = platform::SystemErrorText(platform::kSerialErrorInvalidParameter);
 const std::string kIoFailure = platform::SystemErrorText(platform::kSerialErrorIo);
 
-class SerialOpen : public ::testing::Test {
+class SerialOpen : public serial_test::LineTest<kCom> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_pty.IsValid());
-        m_pty.MapTo(kCom);
-    }
-    void TearDown() override {
-        platform::ClearComPortPaths();
-        platform::ClearSerialFaults();
-    }
-
     // The open failed with exactly this text and left the port closed.
     static void ExpectOpenFails(CSerialPort& port, std::int32_t baud, char parity, std::uint8_t data,
                                 float stop, const std::string& text) {
@@ -38,8 +29,6 @@ protected:
         EXPECT_EQ(port.LastErrorText, text);
         EXPECT_FALSE(port.IsOpen());
     }
-
-    PtyPair m_pty;
 };
 
 }  // namespace

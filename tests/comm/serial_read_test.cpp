@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "comm/comm_channel.h"
@@ -10,7 +11,7 @@
 #include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
 #include "platform/thread.h"
-#include "serial_pty.h"
+#include "serial_fixture.h"
 
 using serial_test::MsSince;
 using serial_test::PtyPair;
@@ -22,18 +23,8 @@ constexpr std::uint16_t kCom = 5;
 // Upper bounds are loose: the machine is shared.
 constexpr std::int64_t kSlack = 3000;
 
-class SerialRead : public ::testing::Test {
+class SerialRead : public serial_test::OpenPortTest<kCom> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_pty.IsValid());
-        m_pty.MapTo(kCom);
-        ASSERT_TRUE(m_port.Open(kCom, 19200, 'N', 8, 1.0f)) << m_port.LastErrorText;
-    }
-    void TearDown() override {
-        platform::ClearComPortPaths();
-        platform::ClearSerialFaults();
-    }
-
     struct Outcome {
         Bytes bytes;
         std::int64_t ms;
@@ -54,9 +45,6 @@ protected:
             EXPECT_EQ(buffer[i], 0xEE) << "byte " << i << " written beyond what was received";
         return outcome;
     }
-
-    PtyPair m_pty;
-    CSerialPort m_port;
 };
 
 }  // namespace
@@ -206,8 +194,8 @@ TEST_F(SerialRead, ByteReadFailureEndsTheReadAtOnce_InjectedEio) {
     EXPECT_EQ(Read(3, 2000).bytes, (Bytes{1, 2, 3})) << "the port still reads afterwards";
 }
 
+// Nothing is queued: bytes waiting before a wait are taken without one.
 TEST_F(SerialRead, EventWaitRefusedAsAnInvalidParameterWaitsOutTheTimeout_InjectedEinval) {
-    ASSERT_TRUE(m_pty.Send({1, 2, 3}));
     platform::FailNextSerialCall(platform::SerialCall::PollReceived, platform::kSerialErrorInvalidParameter);
     const Outcome o = Read(8, 200);
     EXPECT_TRUE(o.bytes.empty());
@@ -216,12 +204,54 @@ TEST_F(SerialRead, EventWaitRefusedAsAnInvalidParameterWaitsOutTheTimeout_Inject
 }
 
 TEST_F(SerialRead, EventWaitFailingOtherwiseWaitsOutTheTimeout_InjectedEio) {
-    ASSERT_TRUE(m_pty.Send({1, 2, 3}));
     platform::FailNextSerialCall(platform::SerialCall::PollReceived, platform::kSerialErrorIo);
     const Outcome o = Read(8, 200);
     EXPECT_TRUE(o.bytes.empty());
     EXPECT_GE(o.ms, 200);
     EXPECT_EQ(m_port.LastErrorText, "OTHER ERROR\n");
+}
+
+// A driver records a character only while the mask holds it: the mask is set
+// before the reader starts, and bytes already queued are taken without a wait
+// for an event they may never have raised.
+TEST_F(SerialRead, MaskIsSetBeforeTheReaderAndQueuedBytesNeedNoEvent) {
+    using platform::SerialCall;
+    ASSERT_TRUE(m_pty.Send({1, 2, 3}));
+    platform::RecordSerialCalls();
+    const Outcome queued = Read(3, 10000);
+    EXPECT_EQ(queued.bytes, (Bytes{1, 2, 3}));
+    EXPECT_LT(queued.ms, kSlack);
+    std::vector<SerialCall> calls = platform::RecordedSerialCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), SerialCall::SetMask);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), SerialCall::PollReceived), 0);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), SerialCall::Read), 3);
+
+    platform::RecordSerialCalls();
+    EXPECT_TRUE(Read(8, 100).bytes.empty());
+    calls = platform::RecordedSerialCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.front(), SerialCall::SetMask);
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        if (calls[i] == SerialCall::PollReceived) {
+            EXPECT_EQ(calls.at(i - 1), SerialCall::BytesWaiting) << "wait " << i << " without a look at the queue";
+        }
+    }
+}
+
+// A driver that completes the device wait neither when the mask is set again
+// nor when it is cancelled must not hold the read, nor Break with it, past
+// its time-out by more than a bound.
+TEST_F(SerialRead, DeviceWaitThatNeverEndsStillLetsTheReadEnd_InjectedEndWait) {
+    m_port.LastErrorText = "before";
+    platform::FailNextSerialCall(platform::SerialCall::EndWait, platform::kSerialErrorTimedOut);
+    const Outcome o = Read(8, 200);
+    EXPECT_TRUE(o.bytes.empty());
+    EXPECT_GE(o.ms, 200);
+    EXPECT_LT(o.ms, 200 + kSlack);
+    EXPECT_EQ(m_port.LastErrorText, "before");
+    ASSERT_TRUE(m_pty.Send({1, 2, 3}));
+    EXPECT_EQ(Read(3, 2000).bytes, (Bytes{1, 2, 3})) << "the port still reads afterwards";
 }
 
 TEST_F(SerialRead, SecondReadAtTheSameTimeIsRefusedAndTheFirstIsUnharmed) {

@@ -8,7 +8,7 @@
 #include "comm/serial_port.h"
 #include "platform/com_port_paths.h"
 #include "platform/serial_device.h"
-#include "serial_pty.h"
+#include "serial_fixture.h"
 
 using serial_test::MsSince;
 using serial_test::PtyPair;
@@ -20,21 +20,7 @@ constexpr std::uint16_t kCom = 4;
 // Far more than a pseudo-terminal buffers while its other side doesn't read.
 constexpr std::uint32_t kFloodSize = 1u << 20;
 
-class SerialWrite : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_pty.IsValid());
-        m_pty.MapTo(kCom);
-        ASSERT_TRUE(m_port.Open(kCom, 19200, 'N', 8, 1.0f)) << m_port.LastErrorText;
-    }
-    void TearDown() override {
-        platform::ClearComPortPaths();
-        platform::ClearSerialFaults();
-    }
-
-    PtyPair m_pty;
-    CSerialPort m_port;
-};
+using SerialWrite = serial_test::OpenPortTest<kCom>;
 
 std::vector<std::uint8_t> Pattern(std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
