@@ -12,6 +12,7 @@
 #include "platform/module_path.h"
 #include "platform/system_error.h"
 #include "platform/text_file.h"
+#include "platform/user_folders.h"
 #include "settings/comm_settings.h"
 #include "settings_test_support.h"
 #include "support/temp_folder.h"
@@ -87,6 +88,23 @@ TEST_F(SettingsStartUpWin32, ProgramInAFolderWithAChineseNameCreatesConfigIniBes
     EXPECT_EQ(run.status, 0u) << run.output;
     EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + folder + "\\Config.ini\n");
     EXPECT_EQ(ReadAll(folder + "\\Config.ini"), kDefaultFile);
+}
+
+TEST_F(SettingsStartUpWin32, ProgramBesideTheInstallersUninstallerKeepsConfigIniInAppData) {
+    const std::string folder = Path(kChineseFolder);
+    std::filesystem::create_directory(Utf8Path(folder));
+    const std::string program = folder + "\\updater.exe";
+    std::filesystem::copy_file(Utf8Path(platform::ExecutableFolder() + "settings_load_probe.exe"),
+                               Utf8Path(program));
+    WriteAll(folder + "\\" VORNIC_UNINSTALLER_NAME, "");
+    const std::string expected = platform::SystemSettingsFolder() + "\\vornic-updater\\Config.ini";
+    const bool existed = platform::PathExists(expected);
+    ProbeRun run = RunProbe(program, Path("output.txt"));
+    std::erase(run.output, '\r');
+    EXPECT_EQ(run.status, 0u) << run.output;
+    EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + expected + "\n");
+    EXPECT_FALSE(platform::PathExists(folder + "\\Config.ini"));
+    if (!existed) std::filesystem::remove(Utf8Path(expected));
 }
 
 TEST_F(SettingsFile, FailedReplacementLeavesTheOldFileAndNoTemporary_InjectedBusy) {
