@@ -61,7 +61,19 @@ ProbeRun RunProbe(const std::string& program, const std::string& outputPath) {
     }
     ::CloseHandle(output);
     run.output = ReadAll(outputPath);
+    // The C runtime writes its text-mode line ends as CR LF.
+    std::erase(run.output, '\r');
     return run;
+}
+
+// Makes `folder` and copies the probe, built beside this test program, into
+// it as updater.exe; returns its path.
+std::string CopyProbeInto(const std::string& folder) {
+    std::filesystem::create_directory(Utf8Path(folder));
+    const std::string program = folder + "\\updater.exe";
+    std::filesystem::copy_file(Utf8Path(platform::ExecutableFolder() + "settings_load_probe.exe"),
+                               Utf8Path(program));
+    return program;
 }
 
 }  // namespace
@@ -77,14 +89,7 @@ class SettingsStartUpWin32 : public TempFolderTest {};
 
 TEST_F(SettingsStartUpWin32, ProgramInAFolderWithAChineseNameCreatesConfigIniBesideItself) {
     const std::string folder = Path(kChineseFolder);
-    std::filesystem::create_directory(Utf8Path(folder));
-    const std::string program = folder + "\\updater.exe";
-    // The probe is built beside this test program.
-    std::filesystem::copy_file(Utf8Path(platform::ExecutableFolder() + "settings_load_probe.exe"),
-                               Utf8Path(program));
-    ProbeRun run = RunProbe(program, Path("output.txt"));
-    // The C runtime writes its text-mode line ends as CR LF.
-    std::erase(run.output, '\r');
+    const ProbeRun run = RunProbe(CopyProbeInto(folder), Path("output.txt"));
     EXPECT_EQ(run.status, 0u) << run.output;
     EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + folder + "\\Config.ini\n");
     EXPECT_EQ(ReadAll(folder + "\\Config.ini"), kDefaultFile);
@@ -92,15 +97,11 @@ TEST_F(SettingsStartUpWin32, ProgramInAFolderWithAChineseNameCreatesConfigIniBes
 
 TEST_F(SettingsStartUpWin32, ProgramBesideTheInstallersUninstallerKeepsConfigIniInAppData) {
     const std::string folder = Path(kChineseFolder);
-    std::filesystem::create_directory(Utf8Path(folder));
-    const std::string program = folder + "\\updater.exe";
-    std::filesystem::copy_file(Utf8Path(platform::ExecutableFolder() + "settings_load_probe.exe"),
-                               Utf8Path(program));
+    const std::string program = CopyProbeInto(folder);
     WriteAll(folder + "\\" VORNIC_UNINSTALLER_NAME, "");
     const std::string expected = platform::SystemSettingsFolder() + "\\vornic-updater\\Config.ini";
     const bool existed = platform::PathExists(expected);
-    ProbeRun run = RunProbe(program, Path("output.txt"));
-    std::erase(run.output, '\r');
+    const ProbeRun run = RunProbe(program, Path("output.txt"));
     EXPECT_EQ(run.status, 0u) << run.output;
     EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + expected + "\n");
     EXPECT_FALSE(platform::PathExists(folder + "\\Config.ini"));
