@@ -46,10 +46,8 @@ VIAddVersionKey LegalCopyright "2026 the Vornic Updater maintainers"
 Var AllUsers
 
 ; The program's icon on the installer and the uninstaller too.
-!if /FileExists "${__FILEDIR__}/vornic-updater.ico"
-  !define MUI_ICON "${__FILEDIR__}/vornic-updater.ico"
-  !define MUI_UNICON "${__FILEDIR__}/vornic-updater.ico"
-!endif
+!define MUI_ICON "${__FILEDIR__}/vornic-updater.ico"
+!define MUI_UNICON "${__FILEDIR__}/vornic-updater.ico"
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
 !define MUI_FINISHPAGE_TEXT "${PRODUCT} ${VERSION} is installed. Start it from the Start menu.$\r$\n$\r$\n${SETTINGS_NOTE}"
