@@ -144,11 +144,12 @@ Section "Uninstall"
   !insertmacro UninstallFiles
   Delete "$INSTDIR\${UNINSTALLER}"
   RMDir "$INSTDIR"
-  Delete "$SMPROGRAMS\${SHORTCUT}"
-  Delete "$DESKTOP\${SHORTCUT}"
-  ; The entry may by now name a later install elsewhere: that one keeps it.
+  ; The entry and the shortcuts may by now belong to a later install
+  ; elsewhere: that one keeps them.
   ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
   ${If} $0 == $INSTDIR
+    Delete "$SMPROGRAMS\${SHORTCUT}"
+    Delete "$DESKTOP\${SHORTCUT}"
     DeleteRegKey SHCTX "${UNINSTALL_KEY}"
   ${EndIf}
 SectionEnd
