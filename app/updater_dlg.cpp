@@ -5,6 +5,7 @@
 #include <QTimerEvent>
 
 #include "app/about_box.h"
+#include "platform/system_menu.h"
 #include "res/resource.h"
 #include "res/strings.h"
 
@@ -23,6 +24,10 @@ CUpdaterDlg::~CUpdaterDlg() = default;
 
 bool CUpdaterDlg::OnInitDialog() {
     CDialog::OnInitDialog();
+    const std::string about = LoadResString(IDS_ABOUTBOX);
+    if (!about.empty())
+        m_bSystemMenuItem =
+            platform::AppendSystemMenuItem(static_cast<std::uintptr_t>(winId()), IDM_ABOUTBOX, about);
     setWindowIcon(m_hIcon);
     if (!m_sheet.Create(this)) return true;
     QRect client = rect();
@@ -42,15 +47,29 @@ std::unique_ptr<QMenu> CUpdaterDlg::CreateSystemMenu() {
 }
 
 void CUpdaterDlg::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_bSystemMenuItem) {
+        CDialog::contextMenuEvent(event);
+        return;
+    }
     const std::unique_ptr<QMenu> menu = CreateSystemMenu();
     if (!menu->isEmpty()) menu->exec(event->globalPos());
 }
 
-void CUpdaterDlg::OnSysCommand(unsigned id, long) {
-    if ((id & 0xFFF0u) == IDM_ABOUTBOX) {
-        CAboutBox about(this);
-        about.DoModal();
+bool CUpdaterDlg::nativeEvent(const QByteArray& eventType, void* message, qintptr* result) {
+    const auto command =
+        platform::SystemCommandOf(std::string_view(eventType.constData(), static_cast<std::size_t>(eventType.size())), message);
+    if (command && OnSysCommand(command->id, command->param)) {
+        *result = 0;
+        return true;
     }
+    return CDialog::nativeEvent(eventType, message, result);
+}
+
+bool CUpdaterDlg::OnSysCommand(unsigned id, long) {
+    if ((id & 0xFFF0u) != IDM_ABOUTBOX) return false;
+    CAboutBox about(this);
+    about.DoModal();
+    return true;
 }
 
 void CUpdaterDlg::OnCancel() { OnExit(); }

@@ -1,7 +1,7 @@
-# Cross-builds the core and the command-line programs as 64-bit Windows
-# programs with MinGW-w64 (the POSIX thread model, which std::thread and
-# std::mutex need). Every program is linked statically, so that each .exe
-# runs alone, without the compiler's DLLs beside it.
+# Cross-builds the programs as 64-bit Windows programs with MinGW-w64 (the
+# POSIX thread model, which std::thread and std::mutex need). How each is
+# linked is the project's choice (CMakeLists.txt): statically, or beside
+# Qt's DLLs and the compiler's.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 
@@ -15,8 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Tests and programs run at build or test time go through Wine.
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

@@ -95,7 +95,9 @@ std::uint16_t PortsKeyNumber(std::string_view key) {
 std::string ChooseConfigFilePath(const ConfigPlaces& places) {
     const std::string beside = places.executableFolder + kFileName;
     if (places.configBesideExecutable) return beside;
-    if (places.executableFolderWritable && !places.executableFolderIsInstallFolder) return beside;
+    if (places.executableFolderWritable && !places.executableFolderIsInstallFolder &&
+        !places.installedByInstaller)
+        return beside;
     // Only absolute folders count: a relative one would move with the
     // working folder.
     auto absolute = [](const std::string& folder) { return !folder.empty() && folder.front() == '/'; };
@@ -130,6 +132,8 @@ std::string ConfigFilePath(bool createFolder) {
     places.executableFolderIsInstallFolder =
         !places.executableFolder.empty() &&
         places.executableFolder == std::string(VORNIC_INSTALL_BINDIR) + "/";
+    places.installedByInstaller =
+        !places.executableFolder.empty() && platform::PathExists(places.executableFolder + VORNIC_UNINSTALLER_NAME);
     places.xdgConfigHome = platform::EnvironmentValue("XDG_CONFIG_HOME");
     places.home = platform::HomeFolder();
     places.systemSettingsFolder = platform::SystemSettingsFolder();

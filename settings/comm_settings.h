@@ -30,6 +30,9 @@ struct ConfigPlaces {
     bool configBesideExecutable = false;
     bool executableFolderWritable = false;
     bool executableFolderIsInstallFolder = false;  // where the package puts programs
+    // The Windows installer's uninstaller lies beside the program: a copy it
+    // put in place, even in a folder the user may write to (a per-user install).
+    bool installedByInstaller = false;
     std::string xdgConfigHome;  // $XDG_CONFIG_HOME as set, empty when unset
     std::string home;           // the user's home folder, empty when unknown
     // The system's own folder for a user's program settings (%APPDATA% on
@@ -39,7 +42,8 @@ struct ConfigPlaces {
 
 // The rule: beside the executable when a Config.ini is already there, or when
 // the folder is writable and not the folder programs are installed to (root
-// may write /usr/bin, which is still no place for settings). Otherwise
+// may write /usr/bin, which is still no place for settings) nor a copy the
+// Windows installer put in place. Otherwise
 // vornic-updater/Config.ini in the system's settings folder where it names
 // one (Windows), or else in $XDG_CONFIG_HOME, or in ~/.config when that is
 // unset, empty or relative. Without a home folder it stays beside the

@@ -1,7 +1,7 @@
 #include "ui/file_find.h"
 
-#include <filesystem>
-#include <system_error>
+#include <QDir>
+#include <QFileInfo>
 
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
     std::size_t p = 0, n = 0;
@@ -25,19 +25,16 @@ bool WildcardMatch(const std::string& pattern, const std::string& name) {
 }
 
 bool CFileFind::FindFile(const std::string& path) {
-    namespace fs = std::filesystem;
-    const std::size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty()) return false;
+    // Qt splits the path as the system does: at backslashes too on Windows.
+    const QFileInfo info(QString::fromStdString(path));
+    const QString name = info.fileName();
+    if (name.isEmpty()) return false;
+    if (!name.contains(QLatin1Char('*')) && !name.contains(QLatin1Char('?'))) return info.exists();
 
-    std::error_code error;
-    if (name.find_first_of("*?") == std::string::npos) return fs::exists(fs::path(path), error);
-
-    const fs::path folder = slash == std::string::npos ? fs::path(".")
-                            : slash == 0               ? fs::path("/")
-                                                       : fs::path(path.substr(0, slash));
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (WildcardMatch(name, it->path().filename().string())) return true;
-    }
+    const std::string pattern = name.toStdString();
+    const QStringList entries =
+        info.dir().entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries)
+        if (WildcardMatch(pattern, entry.toStdString())) return true;
     return false;
 }

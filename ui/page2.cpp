@@ -1,5 +1,6 @@
 #include "ui/page2.h"
 
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -122,7 +123,8 @@ void CPage2::OnOpenFile() {
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-    m_strFirmware = dialog.selectedFiles().front().toStdString();
+    // Qt gives '/' on every system; the user sees and edits the system's form.
+    m_strFirmware = QDir::toNativeSeparators(dialog.selectedFiles().front()).toStdString();
     UpdateData(false);
 }
 

@@ -225,6 +225,10 @@ TEST(SettingsPath, RuleChoosesBesideTheProgramOrTheUsersConfigurationFolder) {
         p.systemSettingsFolder = folder;
         return p;
     };
+    auto byInstaller = [](ConfigPlaces p) {
+        p.installedByInstaller = true;
+        return p;
+    };
     const char* const appData = "C:\\Users\\u\\AppData\\Roaming";
     const PlaceCase cases[] = {
         {"writable folder", places(false, true, false, "/x", "/h"), "/opt/v/Config.ini"},
@@ -262,6 +266,13 @@ TEST(SettingsPath, RuleChoosesBesideTheProgramOrTheUsersConfigurationFolder) {
          withSystemFolder(places(false, true, false, "", ""), appData), "/opt/v/Config.ini"},
         {"a file beside the program still wins",
          withSystemFolder(places(true, false, false, "", ""), appData), "/opt/v/Config.ini"},
+        {"a per-user install in a writable folder counts as installed",
+         byInstaller(withSystemFolder(places(false, true, false, "", ""), appData)),
+         "C:\\Users\\u\\AppData\\Roaming\\vornic-updater\\Config.ini"},
+        {"an installed copy keeps a file already beside it",
+         byInstaller(withSystemFolder(places(true, true, false, "", ""), appData)), "/opt/v/Config.ini"},
+        {"an installed copy without a system folder follows XDG",
+         byInstaller(places(false, true, false, "/x", "/h")), "/x/vornic-updater/Config.ini"},
     };
     for (const PlaceCase& c : cases) {
         EXPECT_EQ(ChooseConfigFilePath(c.places), c.expected) << c.name;

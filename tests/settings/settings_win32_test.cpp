@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/module_path.h"
+#include "platform/user_folders.h"
 #include "settings/comm_settings.h"
 #include "settings_test_support.h"
 #include "support/temp_folder.h"
@@ -58,7 +59,19 @@ ProbeRun RunProbe(const std::string& program, const std::string& outputPath) {
     }
     ::CloseHandle(output);
     run.output = ReadAll(outputPath);
+    // The C runtime writes its text-mode line ends as CR LF.
+    std::erase(run.output, '\r');
     return run;
+}
+
+// Makes `folder` and copies the probe, built beside this test program, into
+// it as updater.exe; returns its path.
+std::string CopyProbeInto(const std::string& folder) {
+    std::filesystem::create_directory(Utf8Path(folder));
+    const std::string program = folder + "\\updater.exe";
+    std::filesystem::copy_file(Utf8Path(platform::ExecutableFolder() + "settings_load_probe.exe"),
+                               Utf8Path(program));
+    return program;
 }
 
 }  // namespace
@@ -74,17 +87,23 @@ class SettingsStartUpWin32 : public TempFolderTest {};
 
 TEST_F(SettingsStartUpWin32, ProgramInAFolderWithAChineseNameCreatesConfigIniBesideItself) {
     const std::string folder = Path(kChineseFolder);
-    std::filesystem::create_directory(Utf8Path(folder));
-    const std::string program = folder + "\\updater.exe";
-    // The probe is built beside this test program.
-    std::filesystem::copy_file(Utf8Path(platform::ExecutableFolder() + "settings_load_probe.exe"),
-                               Utf8Path(program));
-    ProbeRun run = RunProbe(program, Path("output.txt"));
-    // The C runtime writes its text-mode line ends as CR LF.
-    std::erase(run.output, '\r');
+    const ProbeRun run = RunProbe(CopyProbeInto(folder), Path("output.txt"));
     EXPECT_EQ(run.status, 0u) << run.output;
     EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + folder + "\\Config.ini\n");
     EXPECT_EQ(ReadAll(folder + "\\Config.ini"), kDefaultFile);
+}
+
+TEST_F(SettingsStartUpWin32, ProgramBesideTheInstallersUninstallerKeepsConfigIniInAppData) {
+    const std::string folder = Path(kChineseFolder);
+    const std::string program = CopyProbeInto(folder);
+    WriteAll(folder + "\\" VORNIC_UNINSTALLER_NAME, "");
+    const std::string expected = platform::SystemSettingsFolder() + "\\vornic-updater\\Config.ini";
+    const bool existed = platform::PathExists(expected);
+    const ProbeRun run = RunProbe(program, Path("output.txt"));
+    EXPECT_EQ(run.status, 0u) << run.output;
+    EXPECT_EQ(run.output, "ok 3232235640 10001 2000 3000 0 0\n" + expected + "\n");
+    EXPECT_FALSE(platform::PathExists(folder + "\\Config.ini"));
+    if (!existed) std::filesystem::remove(Utf8Path(expected));
 }
 
 TEST_F(SettingsFile, AConfigIniHeldOpenByAnotherProgramWithoutSharingIsASharingViolation) {
