@@ -4,7 +4,8 @@ set(VORNIC_QT_WINDOWS "${PROJECT_SOURCE_DIR}/../shared/windows/qt6-mingw"
     CACHE PATH "Qt 6 for Windows (MinGW-w64), as ../shared/windows/build-qt6-mingw.sh makes it")
 cmake_path(ABSOLUTE_PATH VORNIC_QT_WINDOWS NORMALIZE OUTPUT_VARIABLE VORNIC_QT_WINDOWS_DIR)
 if(NOT EXISTS "${VORNIC_QT_WINDOWS_DIR}/lib/cmake/Qt6/Qt6Config.cmake")
-  message(FATAL_ERROR "Qt for Windows is missing in ${VORNIC_QT_WINDOWS_DIR}: make it with ../shared/windows/build-qt6-mingw.sh ${VORNIC_QT_WINDOWS_DIR} (about 40 minutes), or set VORNIC_QT_WINDOWS")
+  # Indented, so CMake prints it as one line instead of wrapping it.
+  message(FATAL_ERROR " Qt for Windows is missing in ${VORNIC_QT_WINDOWS_DIR}: make it with ../shared/windows/build-qt6-mingw.sh ${VORNIC_QT_WINDOWS_DIR} (about 40 minutes), or set VORNIC_QT_WINDOWS")
 endif()
 # The cross build's find-root mode re-roots every prefix: Qt's folder must be a root too.
 list(APPEND CMAKE_FIND_ROOT_PATH "${VORNIC_QT_WINDOWS_DIR}")

@@ -143,8 +143,34 @@ TEST_F(ExitCommand, PressedTwiceDuringDownloadClosesOnce) {
     EXPECT_TRUE(Page2().MayClose());
 }
 
+// The About item's command, with the low four bits the system may set; any
+// other system command (Close here) is left to the system.
+TEST_F(AboutBox, SystemCommandOfTheItemOpensItAndOtherCommandsAreLeftToTheSystem) {
+    OpenWindow();
+    ModalUser user([&](QWidget* modal) {
+        if (qobject_cast<CAboutBox*>(modal) == nullptr) return false;
+        QTest::keyClick(modal, Qt::Key_Escape);
+        return true;
+    });
+    EXPECT_TRUE(Dlg().OnSysCommand(IDM_ABOUTBOX | 0x2, 0));
+    EXPECT_EQ(user.Handled(), 1);
+    EXPECT_FALSE(Dlg().OnSysCommand(0xF060, 0));  // SC_CLOSE
+    EXPECT_EQ(user.Handled(), 1);
+    EXPECT_TRUE(Dlg().isVisible());
+}
+
 TEST_F(AboutBox, ContextMenuItemOpensTheAboutBox) {
     OpenWindow();
+    if (Dlg().HasSystemMenuItem()) {
+        // The item went into the system's own system menu: a right-click
+        // offers nothing.
+        const QPoint at(10, Dlg().height() - 10);
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, at, Dlg().mapToGlobal(at));
+        QApplication::sendEvent(&Dlg(), &rightClick);
+        RunEventsFor(300ms);
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        return;
+    }
     QString item, caption, okText;
     QStringList texts;
     bool iconShown = false;

@@ -11,5 +11,8 @@ int main(int argc, char** argv) {
     qputenv("QT_NO_GLIB", "1");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    // Qt's own file dialog, which a test can reach; a system's native one is
+    // a window of its own that no QWidget stands for.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     return RUN_ALL_TESTS();
 }
