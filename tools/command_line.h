@@ -23,6 +23,10 @@ namespace tools {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// vornic-flash's staged fleet runs: the targets after a failed canary, or
+// after --max-failures, were not started.
+inline constexpr int kExitCanaryFailed = 4;
+inline constexpr int kExitStoppedAfterFailures = 5;
 
 enum class ParseOutcome { Run, Help, Version, UsageError };
 

@@ -36,6 +36,10 @@ std::string ReportLine(const FlashTarget& target, const Attempt& attempt, const 
     line["frames_acknowledged"] = attempt.frames;
     line["message"] = attempt.message;
     line["ok"] = attempt.ok;
+    line["state"] = !attempt.state.empty() ? attempt.state : attempt.ok ? "loaded" : "failed";
+    line["stage"] = attempt.stage.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(attempt.stage);
+    line["reason"] = attempt.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(attempt.reason);
+    if (attempt.connectMs) line["connect_ms"] = *attempt.connectMs;
     line["image_bytes"] = image.size;
     line["image_sha256"] = image.sha256.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(image.sha256);
     line["version"] = VORNIC_VERSION;

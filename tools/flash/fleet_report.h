@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "tools/flash/flash_options.h"
@@ -19,6 +20,12 @@ struct Attempt {
     int frames = 0;  // acknowledged by the controller
     std::string message;
     bool ok = false;
+    // "loaded", "failed", "not started", "already loaded", "reachable",
+    // "unreachable"; empty: "loaded" or "failed" as `ok` says.
+    std::string state;
+    std::string stage;   // "canary", "main", "check"; empty: none
+    std::string reason;  // why a target was not started
+    std::optional<long long> connectMs;  // a reachability check's
 };
 
 // The image every target was given: its size and SHA-256 (empty when the

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "download/download_frame.h"
@@ -15,9 +16,11 @@
 #include "platform/module_path.h"
 #include "platform/read_only_file.h"
 #include "platform/temp_folder.h"
+#include "tools/flash/fleet_check.h"
 #include "tools/flash/fleet_protocol.h"
 #include "tools/flash/fleet_report.h"
 #include "tools/flash/fleet_view.h"
+#include "tools/flash/rollout.h"
 #include "tools/flash/sha256.h"
 
 namespace flash {
@@ -100,6 +103,7 @@ struct Running {
     platform::ChildProcess child;
     std::string output;
     ChildLine end;
+    std::optional<long long> connectMs;
     Attempt attempt;
     SteadyClock::time_point started;
 };
@@ -119,7 +123,10 @@ std::vector<std::string> ChildArguments(const FlashOptions& options, const Flash
         args.insert(args.end(), {"--serial", target.devicePath.empty() ? target.text : target.devicePath});
     if (options.connectTimeoutMs) args.insert(args.end(), {"--connect-timeout", std::to_string(*options.connectTimeoutMs)});
     if (options.receiveTimeoutMs) args.insert(args.end(), {"--receive-timeout", std::to_string(*options.receiveTimeoutMs)});
-    args.insert(args.end(), {"--", copy});
+    if (options.check)
+        args.push_back("--check");
+    else
+        args.insert(args.end(), {"--", copy});
     return args;
 }
 
@@ -144,18 +151,24 @@ public:
             }
         }
         std::string failure;
-        if (!m_image.Load(m_options.file, &failure) || !MakeCopies(&failure)) {
+        if (m_options.check) {
+            Schedule(AllTargets());
+        } else if (!m_image.Load(m_options.file, &failure) || !MakeCopies(&failure)) {
             for (std::size_t i = 0; i < m_statuses.size(); ++i) EndWithoutRun(i, failure);
         } else {
-            Schedule();
+            Schedule(TargetsToLoad());
         }
         m_view->Close();
-        const std::string summary = SummaryText(m_statuses);
+        const std::string summary = m_options.check ? CheckSummaryText(m_statuses)
+                                    : m_rollout && m_rollout->Staged() ? SummaryText(m_statuses, m_rollout->StageText())
+                                                                       : SummaryText(m_statuses);
         std::fputs(summary.c_str(), stdout);
         std::fflush(stdout);
-        const bool allOk = std::all_of(m_statuses.begin(), m_statuses.end(),
-                                       [](const TargetStatus& s) { return s.state == TargetState::Ok; });
-        return allOk ? kExitSuccess : kExitFailure;
+        const bool allOk = std::all_of(m_statuses.begin(), m_statuses.end(), [](const TargetStatus& s) {
+            return s.state == TargetState::Ok || s.state == TargetState::AlreadyLoaded;
+        });
+        const int status = allOk ? kExitSuccess : kExitFailure;
+        return m_rollout ? m_rollout->ExitStatus(status) : status;
     }
 
 private:
@@ -179,19 +192,56 @@ private:
         return std::min<std::size_t>(m_statuses.size(), kDefaultJobs);
     }
 
-    void Schedule() {
-        for (std::size_t i = 0; i < m_statuses.size(); ++i) m_waiting.push_back(i);
+    std::vector<std::size_t> AllTargets() const {
+        std::vector<std::size_t> all(m_statuses.size());
+        for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+        return all;
+    }
+
+    // Every target but those that an earlier report shows loaded with this
+    // very image; those are reported as such and left alone.
+    std::vector<std::size_t> TargetsToLoad() {
+        std::vector<std::size_t> toLoad;
+        for (std::size_t i = 0; i < m_statuses.size(); ++i) {
+            const auto loaded = m_options.loadedImages.find(m_statuses[i].target->text);
+            if (m_options.resume && loaded != m_options.loadedImages.end() && loaded->second == m_image.Facts().sha256)
+                EndNotStarted(i, TargetState::AlreadyLoaded, "already loaded");
+            else
+                toLoad.push_back(i);
+        }
+        return toLoad;
+    }
+
+    void Schedule(const std::vector<std::size_t>& targets) {
+        m_rollout.emplace(m_options, targets);
+        if (m_rollout->Staged()) m_view->Stage(m_rollout->StageText());
+        m_waiting.assign(targets.begin(), targets.end());
         for (;;) {
-            while (!m_stopping && m_running.size() < Jobs() && !m_waiting.empty()) {
-                const std::size_t next = m_waiting.front();
-                m_waiting.pop_front();
-                Start(next);
+            while (!m_stopping && m_running.size() < Jobs()) {
+                // A canary's retry may stand behind targets that must wait.
+                const auto next = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                               [&](std::size_t i) { return m_rollout->MayStart(i); });
+                if (next == m_waiting.end()) break;
+                const std::size_t index = *next;
+                m_waiting.erase(next);
+                Start(index);
             }
             if (m_running.empty()) break;
             WaitAndCollect();
             m_view->Tick();
         }
-        for (const std::size_t i : m_waiting) EndWithoutRun(i, fleet_text::kNotStarted);
+        for (const std::size_t i : m_waiting) {
+            TargetStatus& status = m_statuses[i];
+            if (status.attempts > 0) {
+                // Its retry never came: it ends with its last failure.
+                status.state = TargetState::Failed;
+                m_view->Changed(status, "failed: " + status.message);
+            } else if (const std::string reason = m_rollout->StopReason(); !reason.empty()) {
+                EndNotStarted(i, TargetState::NotStarted, reason);
+            } else {
+                EndWithoutRun(i, fleet_text::kNotStarted);
+            }
+        }
         m_waiting.clear();
     }
 
@@ -257,6 +307,10 @@ private:
             // Each child ends its run after the frame in flight, with its
             // own message; no new one starts.
             m_stopping = true;
+            if (m_rollout && m_rollout->Staged()) {
+                m_rollout->BreakOff();
+                m_view->Stage(m_rollout->StageText());
+            }
             for (const auto& r : m_running) r->child.Interrupt();
             m_view->Note("stopping every download after the frame in flight (Ctrl-C again: stop at once)");
         } else {
@@ -283,6 +337,8 @@ private:
             TargetStatus& status = m_statuses[run.index];
             if (line.kind == ChildLine::Kind::End) {
                 run.end = line;
+            } else if (line.kind == ChildLine::Kind::Connect) {
+                run.connectMs = line.connectMs;
             } else if (line.kind == ChildLine::Kind::Progress) {
                 const int before = status.percent;
                 const bool first = status.state != TargetState::Sending;
@@ -306,6 +362,8 @@ private:
         attempt.ok = run.end.kind == ChildLine::Kind::End && run.end.ok;
         attempt.frames = run.end.frames;
         attempt.message = run.end.message;
+        if (m_options.check) return FinishCheck(run);
+        attempt.stage = m_rollout->TargetStage(run.index);
         m_report.Write(*status.target, attempt, m_image.Facts());
 
         status.message = attempt.message;
@@ -323,6 +381,40 @@ private:
             status.state = TargetState::Failed;
             m_view->Changed(status, "failed: " + attempt.message);
         }
+        if (status.state != TargetState::Waiting && m_rollout->Ended(run.index, attempt.ok, m_waiting.size()))
+            m_view->Stage(m_rollout->StageText());
+    }
+
+    void FinishCheck(Running& run) {
+        TargetStatus& status = m_statuses[run.index];
+        Attempt& attempt = run.attempt;
+        attempt.stage = "check";
+        attempt.state = attempt.ok ? "reachable" : "unreachable";
+        attempt.connectMs = run.connectMs;
+        m_report.Write(*status.target, attempt, {});
+        status.message = attempt.message;
+        status.endText = run.connectMs ? CheckResultText(attempt.ok, attempt.message, *run.connectMs) : attempt.message;
+        status.state = attempt.ok ? TargetState::Ok : TargetState::Failed;
+        status.percent = attempt.ok ? 100 : 0;
+        m_view->Changed(status, attempt.ok ? status.endText : "unreachable: " + status.endText);
+    }
+
+    // A target that is not loaded in this run: the report says why.
+    void EndNotStarted(std::size_t index, TargetState state, const std::string& reason) {
+        TargetStatus& status = m_statuses[index];
+        const bool loaded = state == TargetState::AlreadyLoaded;
+        Attempt attempt;
+        attempt.number = 0;
+        attempt.start = attempt.end = SystemClock::now();
+        attempt.ok = loaded;
+        attempt.message = loaded ? reason : "not started (" + reason + ")";
+        attempt.state = loaded ? "already loaded" : "not started";
+        if (!loaded) attempt.stage = m_rollout->TargetStage(index);
+        attempt.reason = reason;
+        m_report.Write(*status.target, attempt, m_image.Facts());
+        status.state = state;
+        status.message = attempt.message;
+        m_view->Changed(status, attempt.message);
     }
 
     // A target that never got a process: the image failed, or a Break came
@@ -348,6 +440,7 @@ private:
     FleetReport m_report;
     FleetImage m_image;
     CopyFolder m_copies;
+    std::optional<Rollout> m_rollout;
     std::deque<std::size_t> m_waiting;
     std::vector<std::unique_ptr<Running>> m_running;
     bool m_stopping = false;

@@ -12,13 +12,14 @@
 
 namespace flash {
 
-enum class TargetState { Waiting, Connecting, Sending, Ok, Failed };
+enum class TargetState { Waiting, Connecting, Sending, Ok, Failed, NotStarted, AlreadyLoaded };
 
 struct TargetStatus {
     const FlashTarget* target = nullptr;
     TargetState state = TargetState::Waiting;
     int percent = 0;
     std::string message;  // the last attempt's, once it has ended
+    std::string endText;  // shown once it has ended instead of "ok" or the message
     int attempts = 0;
 };
 
@@ -36,8 +37,13 @@ std::vector<std::string> LiveLines(const std::vector<TargetStatus>& statuses, co
                                    int columns);
 
 // "32 targets: 31 ok, 1 failed", then one line for each failure with its
-// target and message.
-std::string SummaryText(const std::vector<TargetStatus>& statuses);
+// target and message. Targets not started and already loaded are counted
+// when there are any, and a staged run ends its first line with its stage.
+std::string SummaryText(const std::vector<TargetStatus>& statuses, const std::string& stage = {});
+
+// "stage canary: 1 running, 0 ok, 0 failed, 31 waiting": the live view's
+// first line in a staged run.
+std::string StageLine(const std::vector<TargetStatus>& statuses, const std::string& stage);
 
 class FleetView {
 public:
@@ -46,6 +52,8 @@ public:
     virtual void Changed(const TargetStatus& status, const std::string& event) = 0;
     // A word about the whole run (a Break under way).
     virtual void Note(const std::string& text) = 0;
+    // The stage of a staged run, as it begins.
+    virtual void Stage(const std::string& stage) = 0;
     // How often Tick wants to run; -1 for never.
     virtual std::int64_t TickMs() const = 0;
     virtual void Tick() = 0;
