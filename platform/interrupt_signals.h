@@ -13,7 +13,7 @@ namespace platform {
 class InterruptSignals {
 public:
     // From now on a Ctrl-C, a Ctrl-Break, a request to end the program (a
-    // termination signal, or the console closing) and the parent's Break
+    // termination signal, a hang-up, or the console closing) and the parent's Break
     // (FollowParent) wait as requests for Take. Construct it before any
     // thread starts, so that no worker is ever interrupted by them.
     InterruptSignals();
@@ -25,6 +25,12 @@ public:
 
     // Takes one pending request; false when none is pending.
     bool Take();
+
+    // The exit status the first request taken asks for, as shells count it:
+    // 128 + its signal (130 for a Ctrl-C, 143 for a termination request, 129
+    // for a hang-up; on Windows Ctrl-C 130, Ctrl-Break 143, the console
+    // closing 129). 0 while none was taken.
+    int RequestedExitStatus() const;
 
     // Waits for one of the events or a request: the event's index, or
     // events.size() for a request (taken), kWaitTimeout or kWaitFailed.

@@ -122,7 +122,7 @@ std::string ChooseConfigFilePath(const ConfigPlaces& places) {
     return base + "/" + kAppFolder + "/" + kFileName;
 }
 
-std::string ConfigFilePath() {
+std::string ConfigFilePath(bool createFolder) {
     ConfigPlaces places;
     places.executableFolder = platform::ExecutableFolder();
     places.configBesideExecutable = platform::PathExists(places.executableFolder + kFileName);
@@ -134,7 +134,7 @@ std::string ConfigFilePath() {
     places.home = platform::HomeFolder();
     places.systemSettingsFolder = platform::SystemSettingsFolder();
     const std::string path = ChooseConfigFilePath(places);
-    if (path != places.executableFolder + kFileName) {
+    if (createFolder && path != places.executableFolder + kFileName) {
         // A folder that cannot be made shows up as the file error of the
         // file's creation, naming the path the user has to look at. The
         // folder ends at the separator before the file's name.

@@ -47,9 +47,9 @@ struct ConfigPlaces {
 std::string ChooseConfigFilePath(const ConfigPlaces& places);
 
 // The path of Config.ini for this program, by the rule above; the folder of a
-// path in the user's configuration folder is created when missing. The
-// window and vornic-flash both ask here.
-std::string ConfigFilePath();
+// path in the user's configuration folder is created when missing (unless
+// only asked where it is). The window and vornic-flash both ask here.
+std::string ConfigFilePath(bool createFolder = true);
 
 // The file operation: save false reads the file into the record
 // (LoadSettings), save true writes the record to the file (SaveSettings). A

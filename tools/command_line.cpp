@@ -4,9 +4,10 @@
 
 namespace tools {
 
-ParseOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& args, std::string* error) {
+ParseOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& args, std::string* error,
+                              const std::string& versionFlags) {
     app.set_help_flag("-h,--help");
-    app.set_version_flag("--version", std::string(VORNIC_VERSION));
+    app.set_version_flag(versionFlags, std::string(VORNIC_VERSION));
     // The parser takes the arguments last first.
     std::vector<std::string> reversed(args.rbegin(), args.rend());
     try {
@@ -32,6 +33,10 @@ CLI::Option* AddFlagOption(CLI::App& app, const std::string& names, std::functio
 
 void RefuseValue(const std::string& option, const std::string& reason) {
     throw CLI::ValidationError(option, reason);
+}
+
+std::string UsageErrorText(std::string_view program, const std::string& reason) {
+    return std::string(program) + ": " + reason + "\n(--help lists the options)\n";
 }
 
 std::string VersionLine(std::string_view program) {

@@ -23,17 +23,26 @@ namespace tools {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// The run itself ended, but its record (vornic-flash's report) could not be
+// written whole.
+inline constexpr int kExitReportFailed = 3;
 // vornic-flash's staged fleet runs: the targets after a failed canary, or
 // after --max-failures, were not started.
 inline constexpr int kExitCanaryFailed = 4;
 inline constexpr int kExitStoppedAfterFailures = 5;
+// After a Break requested by a signal, 128 + the signal, as shells count it:
+// InterruptSignals::RequestedExitStatus.
 
 enum class ParseOutcome { Run, Help, Version, UsageError };
 
 // Runs `app` over the arguments after the program's name, with -h/--help and
-// --version added. The programs print their own usage text, so the parser
-// prints nothing; a usage error's reason goes to *error.
-ParseOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& args, std::string* error);
+// `versionFlags` added. The programs print their own usage text, so the
+// parser prints nothing; a usage error's reason goes to *error.
+ParseOutcome ParseCommandLine(CLI::App& app, const std::vector<std::string>& args, std::string* error,
+                              const std::string& versionFlags = "--version");
+
+// What a usage error prints: the reason and where the options are listed.
+std::string UsageErrorText(std::string_view program, const std::string& reason);
 
 // An option with one value. `take` runs as each occurrence is read, so a
 // repeated option is seen every time and in the order given; it refuses a

@@ -19,6 +19,8 @@ sigset_t InterruptSet() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    // A closed SSH session or terminal: the run is broken off as on SIGTERM.
+    sigaddset(&signals, SIGHUP);
     return signals;
 }
 }  // namespace
@@ -39,10 +41,17 @@ bool InterruptSignals::Take() {
     signalfd_siginfo info;
     for (;;) {
         const ssize_t n = ::read(m_source->fd, &info, sizeof info);
-        if (n == static_cast<ssize_t>(sizeof info)) return true;
+        if (n == static_cast<ssize_t>(sizeof info)) {
+            if (m_source->firstSignal == 0) m_source->firstSignal = static_cast<int>(info.ssi_signo);
+            return true;
+        }
         if (n < 0 && errno == EINTR) continue;
         return false;
     }
+}
+
+int InterruptSignals::RequestedExitStatus() const {
+    return m_source->firstSignal == 0 ? 0 : 128 + m_source->firstSignal;
 }
 
 int InterruptSignals::WaitForAnyOrInterrupt(std::span<Event* const> events, std::int64_t timeoutMs) {

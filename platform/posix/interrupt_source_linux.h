@@ -1,6 +1,6 @@
 #pragma once
 // Private to platform/: the requests of InterruptSignals on Linux are the
-// blocked SIGINT and SIGTERM, read from a signalfd.
+// blocked SIGINT, SIGTERM and SIGHUP, read from a signalfd.
 
 #include "platform/interrupt_signals.h"
 
@@ -8,6 +8,7 @@ namespace platform {
 
 struct InterruptSignals::Source {
     int fd = -1;
+    int firstSignal = 0;  // of the first request taken
 };
 
 }  // namespace platform

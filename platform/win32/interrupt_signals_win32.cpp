@@ -13,14 +13,25 @@ namespace platform {
 
 namespace {
 
+// What a POSIX shell reports for SIGINT, SIGTERM and SIGHUP, so that scripts
+// read one status on every OS.
+constexpr int kStatusInterrupt = 130;
+constexpr int kStatusTerminate = 143;
+constexpr int kStatusHangUp = 129;
+
 // The requests of the whole process. The console runs its control handler on
 // a thread of its own, and the parent's Break arrives on another
 // (FollowParent): both only count and signal here.
 struct Requests {
     std::atomic<int> count{0};
+    // The exit status of the first request raised, as a POSIX shell would
+    // count its signal.
+    std::atomic<int> firstStatus{0};
     Event pending{ResetMode::Manual, false};
 
-    void Raise() {
+    void Raise(int status) {
+        int none = 0;
+        firstStatus.compare_exchange_strong(none, status);
         count.fetch_add(1);
         pending.Set();
     }
@@ -51,8 +62,10 @@ Requests& TheRequests() {
 BOOL WINAPI OnConsoleControl(DWORD type) {
     switch (type) {
     case CTRL_C_EVENT:
+        TheRequests().Raise(kStatusInterrupt);
+        return TRUE;
     case CTRL_BREAK_EVENT:
-        TheRequests().Raise();
+        TheRequests().Raise(kStatusTerminate);
         return TRUE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
@@ -60,7 +73,7 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
         // The system ends the process as soon as this handler returns: it
         // waits here instead, so that the program can break its run off and
         // end on its own before the system's grace time runs out.
-        TheRequests().Raise();
+        TheRequests().Raise(kStatusHangUp);
         ::Sleep(INFINITE);
         return TRUE;
     default:
@@ -73,7 +86,7 @@ void WatchParentBreaks() {
     const HANDLE breaks = ::OpenEventW(SYNCHRONIZE, FALSE, BreakEventName(::GetCurrentProcessId()).c_str());
     if (breaks == nullptr) return;
     std::thread([breaks] {
-        while (::WaitForSingleObject(breaks, INFINITE) == WAIT_OBJECT_0) TheRequests().Raise();
+        while (::WaitForSingleObject(breaks, INFINITE) == WAIT_OBJECT_0) TheRequests().Raise(kStatusInterrupt);
     }).detach();
 }
 
@@ -98,6 +111,10 @@ InterruptSignals::~InterruptSignals() = default;
 bool InterruptSignals::IsValid() const { return m_source->pending != nullptr; }
 
 bool InterruptSignals::Take() { return IsValid() && TheRequests().Take(); }
+
+// The first request raised rather than taken: the console's handler may
+// raise one that a wait has not taken yet when the program ends.
+int InterruptSignals::RequestedExitStatus() const { return TheRequests().firstStatus.load(); }
 
 int InterruptSignals::WaitForAnyOrInterrupt(std::span<Event* const> events, std::int64_t timeoutMs) {
     if (!IsValid()) return kWaitFailed;

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     std::vector<sim::Options> options;
     std::string error;
     if (!sim::ParseControllers(args, &options, &error)) {
-        std::fprintf(stderr, "vornic-controller-sim: %s\n(--help lists the options)\n", error.c_str());
+        std::fputs(tools::UsageErrorText("vornic-controller-sim", error).c_str(), stderr);
         return tools::kExitUsage;
     }
     if (options.front().help) {

@@ -8,13 +8,13 @@
 #include <set>
 
 #include "comm/com_port_name.h"
+#include "platform/file_identity.h"
+#include "tools/flash/input_file.h"
 #include "tools/flash/resume.h"
 
 namespace flash {
 
 namespace {
-
-constexpr std::uint16_t kHighestComPort = 20;
 
 const char kUsage[] =
     "Usage: vornic-flash --tcp HOST:PORT [options] FILE\n"
@@ -23,21 +23,28 @@ const char kUsage[] =
     "\n"
     "Downloads the first 65536 bytes of FILE into the display controller.\n"
     "  --tcp HOST:PORT         HOST a dotted IPv4 address (127.0.0.1), PORT 1..65535\n"
-    "  --serial PORT           COM1..COM20 as the window numbers them (see\n"
+    "  --serial PORT           COM1..COM255 as the window numbers them (see\n"
     "                          --list-ports), or a serial device path (used as COM1)\n"
-    "  --receive-timeout MS    reply time-out (default 50000 on TCP, 1700 serial)\n"
+    "  --receive-timeout MS    reply time-out, at least 1 (default 50000 on TCP,\n"
+    "                          1700 serial)\n"
     "  --connect-timeout MS    TCP connect time-out (default 2000)\n"
+    "  -q, --quiet             print only the last line\n"
+    "  -v, --verbose           print each frame's reply too\n"
     "  --config-path           print the path of the window's Config.ini and exit\n"
     "  --list-ports            print the serial ports with their COM numbers and exit\n"
-    "  --help                  this text\n"
-    "  --version               the program's version\n"
+    "  --json                  with --list-ports: one JSON object per port, a line each\n"
+    "  -h, --help              this text\n"
+    "  -V, --version           the program's version\n"
     "\n"
     "Several controllers at once (--tcp and --serial may be repeated):\n"
     "  --targets TARGETS       a file of targets, one a line: \"tcp HOST:PORT [name]\"\n"
     "                          or \"serial PORT [name]\"; # starts a comment line\n"
-    "  --jobs N                at most N at once (default: all, up to 32)\n"
+    "  -j, --jobs N            at most N at once (default: all, up to 32, fewer when\n"
+    "                          open files are limited)\n"
     "  --retries N             try a target again up to N times after a link failure\n"
+    "  --retry-delay SECONDS   wait before a retry starts (default 2)\n"
     "  --report REPORT         write one JSON line per attempt to REPORT\n"
+    "  --report-append REPORT  the same, added to the end of REPORT\n"
     "\n"
     "Rollouts:\n"
     "  --canary N              load the first N targets first, alone; the rest start\n"
@@ -51,38 +58,53 @@ const char kUsage[] =
     "\n"
     "Ctrl-C breaks the download off. Exit status: 0 after\n"
     "\"Download firmware successfully!\", 1 after any other message, 2 on a\n"
-    "usage error. With several targets: 0 only when every target succeeded\n"
-    "(or was already loaded), 4 after a failed canary, 5 when --max-failures\n"
-    "stopped the run. --check: 0 only when every target was reachable.\n";
+    "usage error, 3 when the report could not be written, 4 after a failed\n"
+    "canary, 5 when --max-failures stopped the run, 128 + the signal after a\n"
+    "Ctrl-C (130), SIGTERM (143) or SIGHUP (129). With several targets: 0 only\n"
+    "when every target succeeded (or was already loaded). --check: 0 only when\n"
+    "every target was reachable.\n";
 
-const char kTcpRefusal[] = "is not HOST:PORT with a dotted IPv4 address";
-const char kSerialRefusal[] = "is neither COM1..COM20 nor a device path";
+const char kSerialRefusal[] = "is neither COM1..COM255 nor a device path";
 
-std::optional<FlashTarget> TcpTargetFrom(const std::string& text) {
+std::optional<FlashTarget> TcpTargetFrom(const std::string& text, std::string* reason) {
     const std::size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return std::nullopt;
-    const auto address = tools::ParseDottedQuad(std::string_view(text).substr(0, colon));
-    const auto port = tools::ParseNumber<std::uint16_t>(std::string_view(text).substr(colon + 1), 1, 65535);
-    if (!address || !port) return std::nullopt;
-    return FlashTarget{true, *address, *port, {}, text, {}};
+    if (colon == std::string::npos) {
+        *reason = "'" + text + "' is not HOST:PORT";
+        return std::nullopt;
+    }
+    const std::string host = text.substr(0, colon), port = text.substr(colon + 1);
+    const auto address = tools::ParseDottedQuad(host);
+    if (!address) {
+        *reason = "'" + host + "' in '" + text + "' is not a dotted IPv4 address";
+        return std::nullopt;
+    }
+    const auto number = tools::ParseNumber<std::uint16_t>(port, 1, 65535);
+    if (!number) {
+        *reason = "the port '" + port + "' in '" + text + "' is not a number from 1 to 65535";
+        return std::nullopt;
+    }
+    return FlashTarget{true, *address, *number, {}, text, {}};
 }
 
-std::optional<FlashTarget> SerialTargetFrom(const std::string& text) {
+std::optional<FlashTarget> SerialTargetFrom(const std::string& text, std::string* reason) {
     const std::uint16_t com = comm::ComNumberFromName(text);
     if (com >= 1 && com <= kHighestComPort) return FlashTarget{false, 0, com, {}, text, {}};
     if (text.find('/') != std::string::npos) return FlashTarget{false, 0, 1, text, text, {}};
+    *reason = "'" + text + "' " + kSerialRefusal;
     return std::nullopt;
 }
 
 FlashTarget TcpTarget(const std::string& text) {
-    const auto target = TcpTargetFrom(text);
-    if (!target) tools::RefuseValue("--tcp", "'" + text + "' " + kTcpRefusal);
+    std::string reason;
+    const auto target = TcpTargetFrom(text, &reason);
+    if (!target) tools::RefuseValue("--tcp", reason);
     return *target;
 }
 
 FlashTarget SerialTarget(const std::string& text) {
-    const auto target = SerialTargetFrom(text);
-    if (!target) tools::RefuseValue("--serial", "'" + text + "' " + kSerialRefusal);
+    std::string reason;
+    const auto target = SerialTargetFrom(text, &reason);
+    if (!target) tools::RefuseValue("--serial", reason);
     return *target;
 }
 
@@ -95,6 +117,9 @@ std::string SerialDevice(const FlashTarget& target) {
     const auto resolved = std::filesystem::weakly_canonical(path, ec);
     return ec ? path : resolved.string();
 }
+
+// A UTF-8 path as the file system names it on every OS.
+std::filesystem::path Utf8Path(const std::string& path) { return std::u8string(path.begin(), path.end()); }
 
 std::string_view Trimmed(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -113,11 +138,9 @@ std::optional<FlashTarget> TargetLine(std::string_view line, std::string* reason
     const std::string name(addressEnd == std::string_view::npos ? std::string_view() : Trimmed(rest.substr(addressEnd)));
     std::optional<FlashTarget> target;
     if (way == "tcp") {
-        target = TcpTargetFrom(address);
-        if (!target) *reason = "'" + address + "' " + kTcpRefusal;
+        target = TcpTargetFrom(address, reason);
     } else if (way == "serial") {
-        target = SerialTargetFrom(address);
-        if (!target) *reason = "'" + address + "' " + kSerialRefusal;
+        target = SerialTargetFrom(address, reason);
     } else {
         *reason = "'" + std::string(line) + "' is not \"tcp HOST:PORT [name]\" or \"serial PORT [name]\"";
     }
@@ -133,10 +156,38 @@ int CountOption(const std::string& option, const std::string& text, int low, int
     return *n;
 }
 
-std::int32_t Milliseconds(const std::string& option, const std::string& text) {
-    const auto ms = tools::ParseNumber<std::int32_t>(text, 0, std::numeric_limits<std::int32_t>::max());
-    if (!ms) tools::RefuseValue(option, "'" + text + "' is not a count of milliseconds");
+std::int32_t Milliseconds(const std::string& option, const std::string& text, std::int32_t low) {
+    const auto ms = tools::ParseNumber<std::int32_t>(text, low, std::numeric_limits<std::int32_t>::max());
+    if (!ms)
+        tools::RefuseValue(option, "'" + text + "' is not a count of milliseconds from " + std::to_string(low) +
+                                       " to " + std::to_string(std::numeric_limits<std::int32_t>::max()));
     return *ms;
+}
+
+// Whole or decimal seconds ("2", "0.5"), as milliseconds.
+int Seconds(const std::string& option, const std::string& text) {
+    constexpr int kMaxMs = 3'600'000;
+    const std::size_t dot = text.find('.');
+    const auto whole = tools::ParseNumber<int>(text.substr(0, dot), 0, kMaxMs / 1000);
+    std::optional<int> thousandths = 0;
+    if (dot != std::string::npos) {
+        const std::string fraction = text.substr(dot + 1);
+        thousandths = fraction.size() <= 3 ? tools::ParseNumber<int>(fraction + std::string(3 - fraction.size(), '0'), 0, 999)
+                                           : std::nullopt;
+    }
+    if (!whole || !thousandths || *whole * 1000 + *thousandths > kMaxMs)
+        tools::RefuseValue(option, "'" + text + "' is not a number of seconds from 0 to 3600");
+    return *whole * 1000 + *thousandths;
+}
+
+// The report may not be the image or a targets file under another name: it
+// would be emptied before it was read.
+std::string ReportClash(const FlashOptions& o) {
+    if (o.reportPath.empty()) return {};
+    if (platform::SameFile(o.reportPath, o.file)) return "the report " + o.reportPath + " is the firmware file";
+    for (const std::string& targets : o.targetsFiles)
+        if (platform::SameFile(o.reportPath, targets)) return "the report " + o.reportPath + " is the targets file";
+    return {};
 }
 
 }  // namespace
@@ -151,31 +202,47 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
     tools::AddValueOption(app, "--serial", [&](const std::string& text) { o.targets.push_back(SerialTarget(text)); });
 
     // How long the channel waits.
+    // A run without a reply time-out against a silent controller could only
+    // be killed: 0 is refused.
     tools::AddValueOption(app, "--receive-timeout", [&](const std::string& text) {
-        o.receiveTimeoutMs = static_cast<std::uint32_t>(Milliseconds("--receive-timeout", text));
+        o.receiveTimeoutMs = static_cast<std::uint32_t>(Milliseconds("--receive-timeout", text, 1));
     });
     tools::AddValueOption(app, "--connect-timeout", [&](const std::string& text) {
-        o.connectTimeoutMs = Milliseconds("--connect-timeout", text);
+        o.connectTimeoutMs = Milliseconds("--connect-timeout", text, 0);
     });
+    tools::AddFlagOption(app, "-q,--quiet", [&] { o.quiet = true; });
+    tools::AddFlagOption(app, "-v,--verbose", [&] { o.verbose = true; });
 
     // What the program tells instead of downloading.
     tools::AddFlagOption(app, "--config-path", [&] { o.configPath = true; });
     tools::AddFlagOption(app, "--list-ports", [&] { o.listPorts = true; });
+    tools::AddFlagOption(app, "--json", [&] { o.json = true; });
     // Several controllers.
     tools::AddValueOption(app, "--targets", [&](const std::string& path) {
         std::string error;
         if (!ReadTargetsFile(path, &o.targets, &error)) tools::RefuseValue("--targets", error);
+        o.targetsFiles.push_back(path);
         o.fleet = true;
     });
-    tools::AddValueOption(app, "--jobs", [&](const std::string& text) { o.jobs = CountOption("--jobs", text, 1, kMaxJobs); });
+    tools::AddValueOption(app, "-j,--jobs", [&](const std::string& text) { o.jobs = CountOption("--jobs", text, 1, kMaxJobs); });
     tools::AddValueOption(app, "--retries", [&](const std::string& text) {
         o.retries = CountOption("--retries", text, 0, kMaxRetries);
         o.fleet = true;
     });
-    tools::AddValueOption(app, "--report", [&](const std::string& path) {
-        o.reportPath = path;
+    tools::AddValueOption(app, "--retry-delay", [&](const std::string& text) {
+        o.retryDelayMs = Seconds("--retry-delay", text);
         o.fleet = true;
     });
+    // Two reports named would leave one of them empty without a word.
+    for (const auto& [names, append] : {std::pair{"--report", false}, std::pair{"--report-append", true}}) {
+        tools::AddValueOption(app, names, [&o, append = append](const std::string& path) {
+            if (!o.reportPath.empty()) tools::RefuseValue("--report", "only one report may be given");
+            if (path.empty()) tools::RefuseValue("--report", "the report's path is empty");
+            o.reportPath = path;
+            o.reportAppend = append;
+            o.fleet = true;
+        });
+    }
     // Rollouts.
     tools::AddValueOption(app, "--canary", [&](const std::string& text) {
         o.canary = CountOption("--canary", text, 1, kMaxTargets);
@@ -205,12 +272,21 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
 
     app.add_option("FILE", o.file);
 
-    result.outcome = tools::ParseCommandLine(app, args, &result.error);
-    if (result.outcome != tools::ParseOutcome::Run || o.configPath || o.listPorts) return result;
+    result.outcome = tools::ParseCommandLine(app, args, &result.error, "-V,--version");
+    if (result.outcome != tools::ParseOutcome::Run || o.configPath) return result;
+    if (o.json && !o.listPorts) {
+        result.error = "--json goes with --list-ports";
+        result.outcome = tools::ParseOutcome::UsageError;
+    }
+    if (o.listPorts) return result;
 
     // What a run needs, whatever the order of the options.
     if (o.targets.size() > 1 || (o.check && o.parentId == 0)) o.fleet = true;
-    if (o.parentId != 0 && (o.fleet || o.targets.size() != 1)) {
+    if (o.quiet && o.verbose) {
+        result.error = "--quiet and --verbose exclude each other";
+    } else if (const std::string clash = ReportClash(o); !clash.empty()) {
+        result.error = clash;
+    } else if (o.parentId != 0 && (o.fleet || o.targets.size() != 1)) {
         result.error = "--fleet-child takes one target and no fleet option";
     } else if (const std::string duplicate = DuplicateTargetError(o.targets); !duplicate.empty()) {
         result.error = duplicate;
@@ -228,13 +304,20 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
 }
 
 bool ReadTargetsFile(const std::string& path, std::vector<FlashTarget>* targets, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
+    if (std::string problem = InputFileProblem(path); !problem.empty()) {
+        *error = problem;
+        return false;
+    }
+    std::ifstream in(Utf8Path(path), std::ios::binary);
     if (!in) {
         *error = path + ": cannot be read";
         return false;
     }
+    const std::size_t before = targets->size();
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
+        // Some editors start a UTF-8 file with a byte-order mark.
+        if (number == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         const std::string_view text = Trimmed(line);
         if (text.empty() || text.front() == '#') continue;
         std::string reason;
@@ -244,6 +327,10 @@ bool ReadTargetsFile(const std::string& path, std::vector<FlashTarget>* targets,
             return false;
         }
         targets->push_back(*target);
+    }
+    if (targets->size() == before) {
+        *error = path + ": names no target";
+        return false;
     }
     return true;
 }

@@ -28,6 +28,10 @@ inline constexpr int kMaxJobs = 256;
 inline constexpr int kMaxRetries = 100;
 // The largest count --canary and --max-failures take.
 inline constexpr int kMaxTargets = 100000;
+inline constexpr int kDefaultRetryDelayMs = 2000;
+// The COM numbers --serial takes: every one that Windows, the port list and
+// [Ports] can give.
+inline constexpr std::uint16_t kHighestComPort = 255;
 
 struct FlashOptions {
     std::vector<FlashTarget> targets;               // in the order given
@@ -36,12 +40,16 @@ struct FlashOptions {
     std::string file;
     bool configPath = false;  // only print where the window's Config.ini is
     bool listPorts = false;   // only print the serial ports and their COM numbers
+    bool json = false;        // --list-ports: one JSON object per port
+    bool quiet = false;       // only the last line
+    bool verbose = false;     // each frame's reply too
 
     // Several targets, or a fleet option: every target runs in a process of
     // its own and the run ends with a summary.
     bool fleet = false;
     int jobs = 0;            // 0: every target at once, up to kDefaultJobs
     int retries = 0;
+    int retryDelayMs = kDefaultRetryDelayMs;  // before each retry starts
     std::string reportPath;  // JSON Lines, one object per attempt
     // Rollouts: the first `canary` targets load first, alone; no new target
     // starts once `maxFailures` targets (or that percentage of them) failed.
@@ -55,6 +63,8 @@ struct FlashOptions {
     bool resume = false;
     std::map<std::string, std::string> loadedImages;
 
+    bool reportAppend = false;  // add to the report rather than empty it
+    std::vector<std::string> targetsFiles;  // as given, in order
     // Set in a process that a fleet run started for one of its targets: the
     // id of that parent.
     int parentId = 0;
@@ -70,8 +80,10 @@ struct FlashCommandLine {
 FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args);
 
 // Reads a targets file: one target a line, "tcp HOST:PORT [name]" or
-// "serial PORT [name]"; blank lines and lines starting with # are skipped.
-// False with "FILE:LINE: reason" in *error.
+// "serial PORT [name]"; blank lines and lines starting with # are skipped,
+// and so is a UTF-8 byte-order mark. False with "FILE:LINE: reason" or
+// "FILE: reason" (a folder, a device, no target, the system's reason) in
+// *error.
 bool ReadTargetsFile(const std::string& path, std::vector<FlashTarget>* targets, std::string* error);
 
 // The first target that names the same controller as an earlier one, as a

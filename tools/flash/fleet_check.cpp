@@ -41,7 +41,7 @@ std::string CheckResultText(bool reachable, const std::string& message, long lon
     return message + " (after " + std::to_string(ms) + " ms)";
 }
 
-std::string CheckSummaryText(const std::vector<TargetStatus>& statuses) {
+std::string CheckSummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount) {
     std::size_t reachable = 0;
     std::string failures;
     for (const auto& s : statuses) {
@@ -54,7 +54,7 @@ std::string CheckSummaryText(const std::vector<TargetStatus>& statuses) {
     }
     return std::to_string(statuses.size()) + " target" + (statuses.size() == 1 ? "" : "s") + ": " +
            std::to_string(reachable) + " reachable, " + std::to_string(statuses.size() - reachable) +
-           " unreachable\n" + failures;
+           " unreachable\n" + (onlyCount ? std::string() : failures);
 }
 
 }  // namespace flash

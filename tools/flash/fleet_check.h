@@ -26,7 +26,7 @@ int RunCheckChild(const FlashOptions& options);
 std::string CheckResultText(bool reachable, const std::string& message, long long ms);
 
 // "8 targets: 7 reachable, 1 unreachable", then one line for each target
-// that could not be reached.
-std::string CheckSummaryText(const std::vector<TargetStatus>& statuses);
+// that could not be reached, unless `onlyCount`.
+std::string CheckSummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount = false);
 
 }  // namespace flash

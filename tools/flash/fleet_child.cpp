@@ -24,10 +24,10 @@ public:
     void SetProgress(int percent) override {
         if (m_ended) return;
         // The worker reports each frame once it is sent, then 100 at the end.
+        // Every frame is passed on: should this process end without its
+        // result, the parent still knows what the controller was sent.
         if (percent < 100) ++m_frameReports;
-        if (percent == m_lastPercent) return;
-        m_lastPercent = percent;
-        Emit(ProgressLine(percent));
+        Emit(ProgressLine(percent, m_frameReports));
     }
     void OnDownloadStarted() override {}
     void OnDownloadEnded() override { m_ended = true; }
@@ -42,7 +42,6 @@ public:
 
 private:
     int m_frameReports = 0;
-    int m_lastPercent = -1;
     bool m_ended = false;
     bool m_ok = false;
     std::string m_message;

@@ -55,7 +55,9 @@ std::string_view Word(std::string_view& text) {
 
 }  // namespace
 
-std::string ProgressLine(int percent) { return std::string(kProgress) + std::to_string(percent) + "\n"; }
+std::string ProgressLine(int percent, int framesSent) {
+    return std::string(kProgress) + std::to_string(percent) + " " + std::to_string(framesSent) + "\n";
+}
 
 std::string EndLine(bool ok, int frames, const std::string& message) {
     return std::string(kEnd) + (ok ? "ok " : "failed ") + std::to_string(frames) + " " + Escaped(message) + "\n";
@@ -71,9 +73,13 @@ ChildLine ParseChildLine(std::string_view line) {
             parsed.connectMs = *ms;
         }
     } else if (line.starts_with(kProgress)) {
-        if (const auto percent = tools::ParseNumber<int>(line.substr(kProgress.size()), 0, 100)) {
+        std::string_view rest = line.substr(kProgress.size());
+        const auto percent = tools::ParseNumber<int>(Word(rest), 0, 100);
+        const auto frames = tools::ParseNumber<int>(rest, 0, kFrameCount);
+        if (percent && frames) {
             parsed.kind = ChildLine::Kind::Progress;
             parsed.percent = *percent;
+            parsed.framesSent = *frames;
         }
     } else if (line.starts_with(kEnd)) {
         std::string_view rest = line.substr(kEnd.size());

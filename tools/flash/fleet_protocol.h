@@ -1,6 +1,6 @@
 #pragma once
 // The lines through which a fleet's child process tells its parent how its
-// download goes: "progress P" as the percent changes, and one closing
+// download goes: "progress P F" as each frame F is sent, and one closing
 // "end ok|failed FRAMES MESSAGE" with the message's odd bytes escaped, since
 // a reply byte inserted into a message may be a line end. A reachability
 // check says "connect MS", the time its connect or open took, before its end.
@@ -10,7 +10,7 @@
 
 namespace flash {
 
-std::string ProgressLine(int percent);
+std::string ProgressLine(int percent, int framesSent);
 std::string EndLine(bool ok, int frames, const std::string& message);
 std::string ConnectLine(long long ms);
 
@@ -19,6 +19,7 @@ struct ChildLine {
     Kind kind = Kind::Unknown;
     int percent = 0;
     long long connectMs = 0;
+    int framesSent = 0;  // of a progress line
     bool ok = false;
     int frames = 0;
     std::string message;

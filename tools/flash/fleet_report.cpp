@@ -1,7 +1,5 @@
 #include "tools/flash/fleet_report.h"
 
-#include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 
@@ -36,30 +34,43 @@ std::string ReportLine(const FlashTarget& target, const Attempt& attempt, const 
     line["frames_acknowledged"] = attempt.frames;
     line["message"] = attempt.message;
     line["ok"] = attempt.ok;
-    line["state"] = !attempt.state.empty() ? attempt.state : attempt.ok ? "loaded" : "failed";
-    line["stage"] = attempt.stage.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(attempt.stage);
-    line["reason"] = attempt.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(attempt.reason);
+    line["state"] = attempt.state;
+    auto orNull = [](const std::string& text) { return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text); };
+    line["stage"] = orNull(attempt.stage);
+    line["reason"] = orNull(attempt.reason);
     if (attempt.connectMs) line["connect_ms"] = *attempt.connectMs;
+    line["image"] = image.path;
     line["image_bytes"] = image.size;
-    line["image_sha256"] = image.sha256.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(image.sha256);
+    line["image_sha256"] = orNull(image.sha256);
+    line["file_bytes"] = image.fileSize;
+    line["file_sha256"] = orNull(image.fileSha256);
     line["version"] = VORNIC_VERSION;
     // A reply byte in a message need not be UTF-8; it is shown as U+FFFD.
     return line.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-bool FleetReport::Open(const std::string& path, std::string* error) {
-    m_out.open(path, std::ios::binary | std::ios::trunc);
-    if (!m_out) {
-        *error = "cannot write the report " + path + ": " + std::strerror(errno);
+bool FleetReport::Open(const std::string& path, bool append, std::string* error) {
+    m_path = path;
+    std::string reason;
+    if (!m_out.Open(path, append, &reason)) {
+        *error = "cannot write the report " + path + ": " + reason;
         return false;
     }
     return true;
 }
 
 void FleetReport::Write(const FlashTarget& target, const Attempt& attempt, const ImageFacts& image) {
-    if (!m_out.is_open()) return;
-    // Flushed line by line: a run cut short still leaves what it did.
-    m_out << ReportLine(target, attempt, image) << '\n' << std::flush;
+    if (!m_out.IsOpen() || !m_failure.empty()) return;
+    // Written line by line: a run cut short still leaves what it did.
+    m_out.Write(ReportLine(target, attempt, image) + "\n", &m_failure);
+}
+
+bool FleetReport::Close(std::string* error) {
+    std::string closing;
+    if (m_out.IsOpen() && !m_out.Close(&closing) && m_failure.empty()) m_failure = closing;
+    if (m_failure.empty()) return true;
+    *error = "the report " + m_path + " could not be written: " + m_failure;
+    return false;
 }
 
 }  // namespace flash

@@ -4,13 +4,24 @@
 
 #include <chrono>
 #include <cstddef>
-#include <fstream>
+#include <cstdint>
 #include <optional>
 #include <string>
 
+#include "platform/output_file.h"
 #include "tools/flash/flash_options.h"
 
 namespace flash {
+
+// What became of a target: "ok", "failed", or "not started" or "already
+// loaded" (its attempt number is 0 then); a check's "reachable" or
+// "unreachable".
+inline constexpr const char* kStateOk = "ok";
+inline constexpr const char* kStateFailed = "failed";
+inline constexpr const char* kStateNotStarted = "not started";
+inline constexpr const char* kStateAlreadyLoaded = "already loaded";
+inline constexpr const char* kStateReachable = "reachable";
+inline constexpr const char* kStateUnreachable = "unreachable";
 
 struct Attempt {
     int number = 1;  // 1 for the first try of a target
@@ -20,19 +31,21 @@ struct Attempt {
     int frames = 0;  // acknowledged by the controller
     std::string message;
     bool ok = false;
-    // "loaded", "failed", "not started", "already loaded", "reachable",
-    // "unreachable"; empty: "loaded" or "failed" as `ok` says.
-    std::string state;
+    std::string state = kStateFailed;
     std::string stage;   // "canary", "main", "check"; empty: none
-    std::string reason;  // why a target was not started
+    std::string reason;  // why a target was not started or not loaded
     std::optional<long long> connectMs;  // a reachability check's
 };
 
-// The image every target was given: its size and SHA-256 (empty when the
-// image could not be read).
+// The image every target was given: the file as named, the bytes sent and
+// the whole file, each with its SHA-256 (empty when the image could not be
+// read).
 struct ImageFacts {
+    std::string path;
     std::size_t size = 0;
     std::string sha256;
+    std::uint64_t fileSize = 0;
+    std::string fileSha256;
 };
 
 // One report line, without its line end.
@@ -43,13 +56,19 @@ std::string UtcTimestamp(std::chrono::system_clock::time_point time);
 
 class FleetReport {
 public:
-    // Creates or empties the file. False with the reason in *error.
-    bool Open(const std::string& path, std::string* error);
-    // Does nothing while no file is open.
+    // Creates or empties the file (append: adds to it); only a regular file
+    // or a new one. False with "cannot write the report PATH: reason".
+    bool Open(const std::string& path, bool append, std::string* error);
+    // Does nothing while no file is open, or once a write has failed.
     void Write(const FlashTarget& target, const Attempt& attempt, const ImageFacts& image);
+    // Closes the file; false when any write or the close failed, with
+    // "the report PATH could not be written: reason".
+    bool Close(std::string* error);
 
 private:
-    std::ofstream m_out;
+    platform::OutputFile m_out;
+    std::string m_path;
+    std::string m_failure;
 };
 
 }  // namespace flash

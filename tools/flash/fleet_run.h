@@ -16,7 +16,8 @@ inline constexpr const char* kNoResult = "the download process ended without a r
 }  // namespace fleet_text
 
 // Returns the exit status: 0 when every target succeeded, 1 when any failed,
-// 2 when the report cannot be written.
+// 2 when the report cannot be opened, 3 when it could not be written whole,
+// 128 + the signal after a Break that a signal asked for.
 int RunFleet(const FlashOptions& options, platform::InterruptSignals& signals);
 
 }  // namespace flash

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tools/flash/flash_options.h"
@@ -26,20 +27,30 @@ struct TargetStatus {
 // The target's name when it has one, else the target as given.
 std::string TargetLabel(const FlashTarget& target);
 
-// One line of the live view, at most `columns` characters (0: no limit):
-// the label padded to `labelWidth`, a bar, the percent and the state.
+// How many terminal columns a UTF-8 text takes: two for a wide (East Asian)
+// character, none for a combining mark.
+std::size_t DisplayWidth(std::string_view text);
+// The text in at most `columns` columns, cut with "…" when it is wider.
+std::string CutToWidth(const std::string& text, std::size_t columns);
+
+// One line of the live view, narrower than `columns` terminal columns (0: no
+// limit): the label padded to `labelWidth` columns, a bar, the percent and
+// the state. A label too long for the line is cut, never the bar.
 std::string LiveLine(const TargetStatus& status, std::size_t labelWidth, int columns);
 
 // The lines the live view shows in `rows` rows (0: as many as needed): every
-// target while they fit; otherwise the running and failed ones first, and a
-// last line for the rest. A note, when there is one, is the last line.
+// target while they fit; otherwise the running ones, then the failed ones,
+// then the waiting ones, and a last line that counts the rest by state. A
+// note, when there is one, is the last line.
 std::vector<std::string> LiveLines(const std::vector<TargetStatus>& statuses, const std::string& note, int rows,
                                    int columns);
 
-// "32 targets: 31 ok, 1 failed", then one line for each failure with its
-// target and message. Targets not started and already loaded are counted
-// when there are any, and a staged run ends its first line with its stage.
-std::string SummaryText(const std::vector<TargetStatus>& statuses, const std::string& stage = {});
+// "32 targets: 31 ok, 1 failed" (and ", N not started", ", N already
+// loaded" when there are any; a staged run ends it with its stage), then,
+// unless `onlyCount`, one line for each target that did not succeed, with
+// its target and message.
+std::string SummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount = false,
+                        const std::string& stage = {});
 
 // "stage canary: 1 running, 0 ok, 0 failed, 31 waiting": the live view's
 // first line in a staged run.
@@ -61,7 +72,9 @@ public:
     virtual void Close() = 0;
 };
 
-// The view for this process's standard output, over the statuses it shows.
-std::unique_ptr<FleetView> MakeFleetView(const std::vector<TargetStatus>& statuses);
+// The view for this process's standard output, over the statuses it shows;
+// quiet shows nothing. Once a write to the output fails (a reader that has
+// gone), the view shows nothing more and the run goes on.
+std::unique_ptr<FleetView> MakeFleetView(const std::vector<TargetStatus>& statuses, bool quiet);
 
 }  // namespace flash

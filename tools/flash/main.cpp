@@ -31,19 +31,24 @@ int main(int argc, char** argv) {
             std::printf("%s\n", tools::VersionLine("vornic-flash").c_str());
             return tools::kExitSuccess;
         case tools::ParseOutcome::UsageError:
-            std::fprintf(stderr, "vornic-flash: %s\n\n%s", command.error.c_str(), flash::FlashUsageText());
+            std::fputs(tools::UsageErrorText("vornic-flash", command.error).c_str(), stderr);
             return tools::kExitUsage;
     }
     const flash::FlashOptions& options = command.options;
+    // Asking where the file is, or which ports there are, creates nothing.
     if (options.configPath) {
-        std::printf("%s\n", ConfigFilePath().c_str());
+        std::printf("%s\n", ConfigFilePath(false).c_str());
         return tools::kExitSuccess;
     }
     if (options.listPorts) {
-        LoadComPortOverrides(ConfigFilePath());
-        std::fputs(flash::PortTableText(RefreshComPorts()).c_str(), stdout);
+        LoadComPortOverrides(ConfigFilePath(false));
+        const auto ports = flash::SerialChoices(RefreshComPorts());
+        std::fputs((options.json ? flash::PortJsonLines(ports) : flash::PortTableText(ports)).c_str(), stdout);
         return tools::kExitSuccess;
     }
+    // A reader that has gone (a pipe into head) ends only what is shown,
+    // never a download.
+    platform::FailWritesToClosedPipes();
 
     // Ctrl-C arrives as data that the main thread waits on together with the
     // idle event or the children; blocked before any thread starts, so the

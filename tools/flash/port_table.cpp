@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <array>
 
+#include <nlohmann/json.hpp>
+
+#include "tools/flash/flash_options.h"
+
 namespace flash {
 
 namespace {
@@ -33,6 +37,28 @@ std::string PortTableText(const std::vector<ComPortEntry>& entries) {
         text += row[kColumns - 1] + "\n";
     }
     return text;
+}
+
+std::vector<ComPortEntry> SerialChoices(const std::vector<ComPortEntry>& entries) {
+    std::vector<ComPortEntry> choices;
+    for (const ComPortEntry& entry : entries)
+        if (entry.number >= 1 && entry.number <= kHighestComPort) choices.push_back(entry);
+    return choices;
+}
+
+std::string PortJsonLines(const std::vector<ComPortEntry>& entries) {
+    auto orNull = [](const std::string& text) { return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text); };
+    std::string lines;
+    for (const ComPortEntry& entry : entries) {
+        nlohmann::ordered_json port;
+        port["port"] = "COM" + std::to_string(entry.number);
+        port["device"] = entry.present ? entry.node : entry.device;
+        port["stable_path"] = orNull(entry.stablePath);
+        port["description"] = orNull(entry.description);
+        port["present"] = entry.present;
+        lines += port.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+    }
+    return lines;
 }
 
 }  // namespace flash

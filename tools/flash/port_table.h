@@ -14,4 +14,11 @@ namespace flash {
 // found." when the list is empty.
 std::string PortTableText(const std::vector<ComPortEntry>& entries);
 
+// The entries whose COM name --serial takes, in order.
+std::vector<ComPortEntry> SerialChoices(const std::vector<ComPortEntry>& entries);
+
+// One JSON object a line per entry: "port", "device", "stable_path",
+// "description" (null when unknown) and "present".
+std::string PortJsonLines(const std::vector<ComPortEntry>& entries);
+
 }  // namespace flash

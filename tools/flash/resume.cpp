@@ -1,17 +1,23 @@
 #include "tools/flash/resume.h"
 
-#include <cerrno>
-#include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
 
+#include "tools/flash/input_file.h"
+
 namespace flash {
 
 bool ReadLoadedImages(const std::string& path, std::map<std::string, std::string>* loaded, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
+    if (std::string problem = InputFileProblem(path); !problem.empty()) {
+        *error = problem;
+        return false;
+    }
+    // Paths are UTF-8 inside the program, whatever the system's code page.
+    std::ifstream in(std::filesystem::path(std::u8string(path.begin(), path.end())), std::ios::binary);
     if (!in) {
-        *error = path + ": " + std::strerror(errno);
+        *error = path + ": cannot be read";
         return false;
     }
     std::string line;

@@ -10,7 +10,9 @@
 #include "platform/event.h"
 #include "platform/terminal.h"
 #include "tools/command_line.h"
+#include "download/download_frame.h"
 #include "tools/flash/flash_context.h"
+#include "tools/flash/input_file.h"
 
 namespace flash {
 
@@ -21,11 +23,17 @@ using tools::kExitSuccess;
 
 class ConsoleContext : public flash::FlashContext {
 public:
-    ConsoleContext(std::string path, bool terminal) : FlashContext(std::move(path)), m_terminal(terminal) {}
+    ConsoleContext(std::string path, bool terminal, const FlashOptions& options)
+        : FlashContext(std::move(path)), m_terminal(terminal), m_quiet(options.quiet), m_verbose(options.verbose) {}
 
     void SetProgress(int percent) override {
         // The end sequence's return to 0 is for a progress bar, not a log.
-        if (m_ended || percent == m_lastPercent) return;
+        if (m_ended || m_quiet) return;
+        // The worker reports each frame as it is sent: the one before it had
+        // its reply.
+        if (m_verbose && percent < 100 && ++m_framesSent > 1) Line("frame " + std::to_string(m_framesSent - 1) + ": reply ok");
+        if (m_verbose && percent == 100) Line("frame " + std::to_string(kFrameCount) + ": reply ok");
+        if (percent == m_lastPercent) return;
         m_lastPercent = percent;
         if (m_terminal) {
             std::printf("\r%3d%%", percent);
@@ -37,6 +45,11 @@ public:
     }
     void OnDownloadStarted() override {}
     void OnDownloadEnded() override { m_ended = true; }
+    void Line(const std::string& text) {
+        if (m_lineOpen) std::printf("\n");
+        m_lineOpen = false;
+        std::printf("%s\n", text.c_str());
+    }
     void ShowMessage(const std::string& text, MessageStyle style) override {
         if (m_lineOpen) std::printf("\n");
         m_lineOpen = false;
@@ -51,6 +64,9 @@ public:
 
 private:
     bool m_terminal;
+    bool m_quiet;
+    bool m_verbose;
+    int m_framesSent = 0;
     int m_lastPercent = -1;
     bool m_lineOpen = false;
     bool m_ended = false;
@@ -60,7 +76,15 @@ private:
 }  // namespace
 
 int RunSingle(const FlashOptions& options, platform::InterruptSignals& signals) {
-    ConsoleContext context(options.file, platform::StandardOutputIsTerminal());
+    // The file is looked at before anything connects: a wrong name is the
+    // system's reason, not a link that was opened for nothing.
+    std::string note;
+    if (const std::string problem = ImageProblem(options.file, &note); !problem.empty()) {
+        std::fprintf(stderr, "vornic-flash: %s\n", problem.c_str());
+        return kExitFailure;
+    }
+    if (!note.empty() && !options.quiet) std::fprintf(stderr, "vornic-flash: %s\n", note.c_str());
+    ConsoleContext context(options.file, platform::StandardOutputIsTerminal(), options);
     flash::SetUpTargetChannel(context.Channel(), options.targets.front(), options);
 
     if (!StartDownloadThread(&context)) {
@@ -83,12 +107,13 @@ int RunSingle(const FlashOptions& options, platform::InterruptSignals& signals) 
         // whole reply time-out to answer.
         std::fprintf(stderr, "vornic-flash: stopped without waiting for the controller\n");
         std::fflush(stdout);
-        std::_Exit(kExitFailure);
+        std::_Exit(signals.RequestedExitStatus());
     }
     if (end == StopWaitEnd::Failed) {
         std::fprintf(stderr, "vornic-flash: waiting for the download failed\n");
         std::_Exit(kExitFailure);
     }
+    if (const int status = signals.RequestedExitStatus(); status != 0) return status;
     return context.Succeeded() ? kExitSuccess : kExitFailure;
 }
 
