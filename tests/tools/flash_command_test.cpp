@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/loopback.h"
+#include "support/simulator_thread.h"
 #include "tests/tools/flash_test_support.h"
 #include "tools/controller_sim/sim_options.h"
 #include "tools/flash/flash_options.h"
@@ -26,6 +28,7 @@ TEST(FlashCommand, FullDownloadExitsZeroAndTheSimulatorHoldsTheSameImage) {
 
     Subprocess flash(Flash({"--tcp", endpoint, image}));
     EXPECT_EQ(flash.Wait(kRunMs), 0) << flash.Stderr();
+    EXPECT_EQ(flash.Stderr(), "vornic-flash: " + image + " is 70000 bytes: only its first 65536 are sent\n");
     EXPECT_NE(flash.Stdout().find("progress 0%\nprogress 1%\n"), std::string::npos);
     EXPECT_NE(flash.Stdout().find("progress 100%\nDownload firmware successfully!\n"), std::string::npos);
     EXPECT_EQ(flash.Stdout().find("progress 0%", 5), std::string::npos) << "the end's return to 0 is not shown";
@@ -59,7 +62,7 @@ TEST(FlashCommand, InterruptBreaksTheDownloadOffLikeTheBreakButton) {
     }
     ASSERT_TRUE(line) << "no progress came";
     flash.Interrupt();
-    EXPECT_EQ(flash.Wait(kRunMs), 1);
+    EXPECT_EQ(flash.Wait(kRunMs), 130) << "128 + SIGINT, as shells count it";
     EXPECT_NE(flash.Stderr().find("Download firmware erroe!\n"), std::string::npos) << flash.Stderr();
 }
 
@@ -70,7 +73,7 @@ TEST(FlashCommand, RefusedConnectionIsACommunicationError) {
     ASSERT_TRUE(refusing.IsValid());
     const std::string endpoint = "127.0.0.1:" + std::to_string(refusing.Port());
 
-    Subprocess flash(Flash({"--tcp", endpoint, folder.Path("never-read.bin")}));
+    Subprocess flash(Flash({"--tcp", endpoint, WriteImage(folder.Path("fw.bin"), 65536)}));
     EXPECT_EQ(flash.Wait(kRunMs), 1);
     EXPECT_EQ(flash.Stderr(), "Communication initialization error!\n");
 }
@@ -79,9 +82,50 @@ TEST(FlashCommand, SerialDeviceThatDoesNotExistIsACommunicationError) {
     TempFolder folder;
     // With forward slashes, as a device path is written on every OS.
     const std::string device = std::filesystem::path(folder.Path("ttyNone")).generic_string();
-    Subprocess flash(Flash({"--serial", device, folder.Path("fw.bin")}));
+    Subprocess flash(Flash({"--serial", device, WriteImage(folder.Path("fw.bin"), 65536)}));
     EXPECT_EQ(flash.Wait(kRunMs), 1);
     EXPECT_EQ(flash.Stderr(), "Communication initialization error!\n");
+}
+
+// Whatever is wrong with the image is said before anything connects, with
+// the system's reason, and the run fails.
+TEST(FlashCommand, AnImageThatCannotBeSentIsOneErrorBeforeAnyConnection) {
+    TempFolder folder;
+    support::SimulatorThread sim;
+    const std::string endpoint = "127.0.0.1:" + std::to_string(sim.Port());
+    std::filesystem::create_directory(folder.Path("folder.bin"));
+    WriteImage(folder.Path("short.bin"), 65535);
+    for (const auto& [image, says] : std::vector<std::pair<std::string, std::string>>{
+             {folder.Path("missing.bin"), "No such file or directory"},
+             {folder.Path("folder.bin"), "is a folder"},
+             {folder.Path("short.bin"), "65535 bytes, fewer than the 65536"}}) {
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"--tcp", endpoint, image},
+              std::vector<std::string>{"--tcp", endpoint, "--tcp", "127.0.0.1:1", image}}) {
+            Subprocess flash(Flash(args));
+            EXPECT_EQ(flash.Wait(kRunMs), 1) << image;
+            EXPECT_NE(flash.Stderr().find(says), std::string::npos) << flash.Stderr();
+            EXPECT_EQ(flash.Stderr().find(says), flash.Stderr().rfind(says)) << "said once: " << flash.Stderr();
+        }
+    }
+    EXPECT_EQ(sim.Summary().sessions, 0) << "nobody was connected to";
+}
+
+TEST(FlashCommand, QuietPrintsOnlyTheLastLineAndVerboseEachReply) {
+    TempFolder folder;
+    support::SimulatorThread sim;
+    const std::string endpoint = "127.0.0.1:" + std::to_string(sim.Port());
+    const std::string image = WriteImage(folder.Path("fw.bin"), 70000);
+    Subprocess quiet(Flash({"-q", "--tcp", endpoint, image}));
+    EXPECT_EQ(quiet.Wait(kRunMs), 0);
+    EXPECT_EQ(quiet.Stdout(), "Download firmware successfully!\n");
+    EXPECT_EQ(quiet.Stderr(), "");
+    Subprocess verbose(Flash({"--tcp", endpoint, "--verbose", image}));
+    EXPECT_EQ(verbose.Wait(kRunMs), 0);
+    EXPECT_NE(verbose.Stdout().find("frame 1: reply ok\n"), std::string::npos);
+    EXPECT_NE(verbose.Stdout().find("frame 512: reply ok\nprogress 100%\nDownload firmware successfully!\n"),
+              std::string::npos)
+        << verbose.Stdout();
 }
 
 TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
@@ -94,7 +138,13 @@ TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
              {"--tcp", "127.0.0.256:10001", "fw.bin"},
              {"--tcp", "127.1:10001", "fw.bin"},
              {"--tcp", "127.0.0.1:10001"},
-             {"--serial", "COM21", "fw.bin"},
+             {"--serial", "COM256", "fw.bin"},
+             {"--serial", "COM0", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--receive-timeout", "0", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--report", "a", "--report-append", "b", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--retry-delay", "-1", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "-q", "-v", "fw.bin"},
+             {"--tcp", "127.0.0.1:10001", "--json", "fw.bin"},
              {"--serial", "COM1", "--serial", "\\\\.\\COM1", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "--receive-timeout", "soon", "fw.bin"},
              {"--tcp", "127.0.0.1:10001", "a.bin", "b.bin"},
@@ -110,7 +160,10 @@ TEST(FlashCommand, UsageErrorsExitTwoWithoutConnecting) {
              {"--serial", "COM1", "--receive-timeout", "1700"}}) {
         Subprocess flash(Flash(args));
         EXPECT_EQ(flash.Wait(kStartMs), 2) << (args.empty() ? "(none)" : args[0] + " " + (args.size() > 1 ? args[1] : ""));
-        EXPECT_NE(flash.Stderr().find("Usage: vornic-flash"), std::string::npos);
+        // One line with the reason, one with the hint, never the whole help.
+        EXPECT_TRUE(flash.Stderr().starts_with("vornic-flash: ")) << flash.Stderr();
+        EXPECT_TRUE(flash.Stderr().ends_with("\n(--help lists the options)\n")) << flash.Stderr();
+        EXPECT_EQ(std::count(flash.Stderr().begin(), flash.Stderr().end(), '\n'), 2) << flash.Stderr();
     }
 }
 
@@ -129,6 +182,8 @@ TEST(FlashOptions, EachOptionLandsInItsFieldWhateverTheOrder) {
              {{"--tcp", "127.0.0.1:10001", "fw.bin"}, true, 0x7f000001, 10001, "", {}, {}, "fw.bin"},
              {{"--tcp=127.255.0.9:65535", "--connect-timeout", "0", "a b.bin"}, true, 0x7fff0009, 65535, "", 0, {}, "a b.bin"},
              {{"fw.bin", "--serial", "com20", "--receive-timeout", "2147483647"}, false, 0, 20, "", {}, 2147483647u, "fw.bin"},
+             {{"--serial", "COM255", "--receive-timeout", "1", "fw.bin"}, false, 0, 255, "", {}, 1u, "fw.bin"},
+             {{"--serial", "\\\\.\\COM200", "fw.bin"}, false, 0, 200, "", {}, {}, "fw.bin"},
              {{"--receive-timeout", "5", "--receive-timeout", "7", "--serial", "/dev/pts/7", "-"}, false, 0, 1, "/dev/pts/7", {}, 7u, "-"},
              {{"--serial", "COM2", "--", "--fw.bin"}, false, 0, 2, "", {}, {}, "--fw.bin"}}) {
         const flash::FlashCommandLine line = flash::ParseFlashOptions(row.args);
@@ -152,12 +207,25 @@ TEST(FlashOptions, HelpAndVersionNeedNoTargetAndUsageErrorsNameTheOption) {
     const flash::FlashCommandLine listing = flash::ParseFlashOptions({"--list-ports"});
     EXPECT_EQ(listing.outcome, tools::ParseOutcome::Run) << "--list-ports needs no target either";
     EXPECT_TRUE(listing.options.listPorts);
+    const flash::FlashCommandLine late = flash::ParseFlashOptions({"fw.bin", "-j", "2", "--tcp", "127.0.0.1:1", "-V"});
+    EXPECT_EQ(late.outcome, tools::ParseOutcome::Version) << late.error;
+    const flash::FlashCommandLine jobs = flash::ParseFlashOptions({"fw.bin", "-j", "2", "--tcp", "127.0.0.1:1"});
+    EXPECT_EQ(jobs.outcome, tools::ParseOutcome::Run) << jobs.error;
+    EXPECT_EQ(jobs.options.jobs, 2);
     for (const auto& [args, named] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"--connect-timeout", "2147483648"}, "--connect-timeout"},
              {{"--serial", "COM1", "fw.bin", "--receive-timeout"}, "--receive-timeout"},
              {{"--tcp", "127.0.0.1:1", "--jobs", "0", "fw.bin"}, "--jobs"},
              {{"--tcp", "127.0.0.1:1", "--serial", "COM1", "--serial", "com1", "fw.bin"}, "com1"},
-             {{"--tcp", "127.0.0.1:1"}, "file"}}) {
+             {{"--tcp", "127.0.0.1:1"}, "file"},
+             // A bad port is named as the port, not as the address.
+             {{"--tcp", "127.0.0.1:0", "fw.bin"}, "the port '0'"},
+             {{"--tcp", "127.0.0.1:70000", "fw.bin"}, "the port '70000'"},
+             {{"--tcp", "127.0.0.1:-5", "fw.bin"}, "the port '-5'"},
+             {{"--tcp", "127.0.0.1.5:1", "fw.bin"}, "'127.0.0.1.5' in"},
+             // After the image, an option is still read as one.
+             {{"--tcp", "127.0.0.1:1", "fw.bin", "--frobnicate"}, "--frobnicate"},
+             {{"--tcp", "127.0.0.1:1", "--report", "r", "--report", "r", "fw.bin"}, "only one report"}}) {
         const flash::FlashCommandLine line = flash::ParseFlashOptions(args);
         EXPECT_EQ(line.outcome, tools::ParseOutcome::UsageError) << named;
         EXPECT_NE(line.error.find(named), std::string::npos) << line.error;
@@ -170,6 +238,7 @@ TEST(ToolCommandLines, HelpAndVersionPrintOnStandardOutputAndExitZero) {
     for (const auto& [argv, expected] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{VORNIC_FLASH_PATH, "--version"}, flashVersion},
              {{VORNIC_FLASH_PATH, "--tcp", "127.0.0.1:1", "--version", "fw.bin"}, flashVersion},
+             {{VORNIC_FLASH_PATH, "-V"}, flashVersion},
              {{VORNIC_FLASH_PATH, "--help"}, flash::FlashUsageText()},
              {{VORNIC_FLASH_PATH, "-h", "--tcp", "127.0.0.1:1"}, flash::FlashUsageText()},
              {{VORNIC_SIM_PATH, "--port", "0", "--version"}, simVersion},
@@ -209,4 +278,16 @@ TEST(FlashPortTable, ColumnsLineUpAndALineWithNothingBehindItSaysNo) {
               "COM1   /dev/ttyS0                    -            Built-in serial port  yes\n"
               "COM12  /dev/serial/by-id/usb-X-if00  -            -                     no\n");
     EXPECT_EQ(flash::PortTableText({}), "No serial ports found.\n");
+
+    // Only the names --serial takes are listed; --json gives the same, one
+    // object a line.
+    ComPortEntry beyond = gone;
+    beyond.number = 256;
+    const auto choices = flash::SerialChoices({builtIn, gone, beyond});
+    ASSERT_EQ(choices.size(), 2u);
+    EXPECT_EQ(flash::PortJsonLines(choices),
+              "{\"port\":\"COM1\",\"device\":\"/dev/ttyS0\",\"stable_path\":null,\"description\":\"Built-in serial "
+              "port\",\"present\":true}\n"
+              "{\"port\":\"COM12\",\"device\":\"/dev/serial/by-id/usb-X-if00\",\"stable_path\":null,\"description\":"
+              "null,\"present\":false}\n");
 }

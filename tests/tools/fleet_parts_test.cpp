@@ -74,8 +74,11 @@ TEST(FleetChildLines, EveryMessageComesBackByteForByte) {
     }
     const flash::ChildLine ok = flash::ParseChildLine("end ok 512 Download firmware successfully!");
     EXPECT_TRUE(ok.ok);
-    EXPECT_EQ(flash::ParseChildLine("progress 37").percent, 37);
-    for (const char* garbage : {"progress 101", "progress", "end maybe 3 x", "end ok 513 x", "end ok", "hello"})
+    const flash::ChildLine progress = flash::ParseChildLine(flash::ProgressLine(37, 190).substr(0, 15));
+    EXPECT_EQ(progress.percent, 37);
+    EXPECT_EQ(progress.framesSent, 190);
+    for (const char* garbage : {"progress 101 3", "progress 37", "progress 37 513", "progress", "end maybe 3 x",
+                                "end ok 513 x", "end ok", "hello"})
         EXPECT_EQ(flash::ParseChildLine(garbage).kind, flash::ChildLine::Kind::Unknown) << garbage;
 }
 
@@ -109,10 +112,23 @@ TEST(FleetView, LiveLinesShowBarPercentAndStateAndFitTheTerminal) {
               "127.0.0.1:10002  [####################] 100%  ok");
     EXPECT_EQ(flash::LiveLine(Status(b, flash::TargetState::Failed, 0, "nothing readed!"), 0, 0),
               "127.0.0.1:10002  [--------------------]   0%  nothing readed!");
-    EXPECT_EQ(flash::LiveLine(Status(a, flash::TargetState::Waiting, 0), 0, 20), "stage-left  [------");
+    EXPECT_EQ(flash::LiveLine(Status(a, flash::TargetState::Waiting, 0), 0, 20), "stage\xE2\x80\xA6  [---------\xE2\x80\xA6");
 
-    // More targets than rows: the running and the failed ones, then the rest
-    // counted, then the note.
+    // Columns, not bytes: wide names line up with narrow ones, and a name too
+    // long for the terminal is cut so that the bar and the state still show.
+    const auto wide = Target("127.0.0.1:10003", "\xE5\x8C\x97\xE5\x8C\xBA\xE4\xB8\x80");  // three wide characters
+    const auto lengthy = Target("127.0.0.1:10004", std::string(60, 'n'));
+    EXPECT_EQ(flash::DisplayWidth(flash::LiveLine(Status(wide, flash::TargetState::Sending, 45), 10, 0)),
+              flash::DisplayWidth(flash::LiveLine(Status(a, flash::TargetState::Sending, 45), 10, 0)));
+    const std::string cut = flash::LiveLine(Status(lengthy, flash::TargetState::Failed, 3, "nothing readed!"), 60, 60);
+    EXPECT_LT(flash::DisplayWidth(cut), 60u) << cut;
+    EXPECT_NE(cut.find("n\xE2\x80\xA6  [--"), std::string::npos) << cut;
+    EXPECT_NE(cut.find("nothing"), std::string::npos) << cut;
+    EXPECT_EQ(flash::CutToWidth("\xE5\x8C\x97\xE5\x8C\xBA\xE4\xB8\x80", 4), "\xE5\x8C\x97\xE2\x80\xA6")
+        << "a wide character is never split across the cut";
+
+    // More targets than rows: the running, then the failed, then the waiting
+    // ones; the rest counted by state; then the note.
     std::vector<flash::FlashTarget> targets;
     // Appended rather than "t" + ...: g++ 12 at -O2 warns falsely (-Wrestrict)
     // about a literal added to a temporary string.
@@ -122,12 +138,16 @@ TEST(FleetView, LiveLinesShowBarPercentAndStateAndFitTheTerminal) {
         statuses.push_back(Status(targets[i], i < 5 ? flash::TargetState::Ok : flash::TargetState::Waiting, 0));
     statuses[7] = Status(targets[7], flash::TargetState::Sending, 10);
     statuses[2] = Status(targets[2], flash::TargetState::Failed, 3, "echo char error!");
+    statuses[3] = Status(targets[3], flash::TargetState::NotStarted, 0, "not started: the run was broken off");
     const auto lines = flash::LiveLines(statuses, "stopping", 6, 80);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[0].substr(0, 2), "t7");
     EXPECT_EQ(lines[1].substr(0, 2), "t2");
-    EXPECT_EQ(lines[2], "... and 8 more: 4 ok, 4 waiting");
-    EXPECT_EQ(lines[3], "stopping");
+    EXPECT_EQ(lines[2].substr(0, 2), "t3");
+    EXPECT_EQ(lines[3], "... and 7 more: 3 ok, 0 failed, 4 waiting");
+    EXPECT_EQ(lines[4], "stopping");
+    EXPECT_EQ(flash::LiveLines(statuses, "stopping", 5, 80)[2], "... and 8 more: 3 ok, 1 failed, 4 waiting")
+        << "a failed target that finds no row is counted";
     EXPECT_EQ(flash::LiveLines(statuses, "", 0, 0).size(), 10u) << "rows unknown: every target";
 }
 
@@ -137,11 +157,13 @@ TEST(FleetView, SummaryCountsAndNamesEachFailure) {
     const auto c = Target("127.0.0.1:10003");
     EXPECT_EQ(flash::SummaryText({Status(a, flash::TargetState::Failed, 0, "nothing readed!"),
                                   Status(b, flash::TargetState::Ok, 100),
-                                  Status(c, flash::TargetState::Failed, 0, "not started: the run was broken off")}),
-              "3 targets: 1 ok, 2 failed\n"
+                                  Status(c, flash::TargetState::NotStarted, 0, "not started: the run was broken off")}),
+              "3 targets: 1 ok, 1 failed, 1 not started\n"
               "  127.0.0.1:10001 (stage-left): nothing readed!\n"
               "  127.0.0.1:10003: not started: the run was broken off\n");
     EXPECT_EQ(flash::SummaryText({Status(b, flash::TargetState::Ok, 100)}), "1 target: 1 ok, 0 failed\n");
+    EXPECT_EQ(flash::SummaryText({Status(a, flash::TargetState::Failed, 0, "nothing readed!")}, true),
+              "1 target: 0 ok, 1 failed\n");
 }
 
 TEST(FleetReport, ALineHoldsEveryFieldOfTheAttempt) {
@@ -153,7 +175,8 @@ TEST(FleetReport, ALineHoldsEveryFieldOfTheAttempt) {
     attempt.seconds = 5.4321;
     attempt.frames = 3;
     attempt.message = "Echo char = \xFF;expected 0x01";
-    const std::string line = flash::ReportLine(target, attempt, {65536, std::string(64, 'e')});
+    const std::string line =
+        flash::ReportLine(target, attempt, {"fw.bin", 65536, std::string(64, 'e'), 70000, std::string(64, 'f')});
     EXPECT_EQ(line.find('\n'), std::string::npos);
     const auto json = nlohmann::json::parse(line);
     EXPECT_EQ(json["target"], "127.0.0.1:10001");
@@ -165,11 +188,16 @@ TEST(FleetReport, ALineHoldsEveryFieldOfTheAttempt) {
     EXPECT_EQ(json["frames_acknowledged"], 3);
     EXPECT_EQ(json["message"], "Echo char = \xEF\xBF\xBD;expected 0x01") << "not UTF-8: replaced, still one line";
     EXPECT_EQ(json["ok"], false);
+    EXPECT_EQ(json["state"], "failed");
+    EXPECT_EQ(json["image"], "fw.bin");
     EXPECT_EQ(json["image_bytes"], 65536);
     EXPECT_EQ(json["image_sha256"], std::string(64, 'e'));
+    EXPECT_EQ(json["file_bytes"], 70000);
+    EXPECT_EQ(json["file_sha256"], std::string(64, 'f'));
     EXPECT_EQ(json["version"], VORNIC_VERSION);
 
     const auto unnamed = nlohmann::json::parse(flash::ReportLine(Target("COM5"), attempt, {}));
     EXPECT_TRUE(unnamed["name"].is_null());
     EXPECT_TRUE(unnamed["image_sha256"].is_null()) << "no image was read";
+    EXPECT_TRUE(unnamed["file_sha256"].is_null());
 }

@@ -46,6 +46,7 @@ inline void ExpectAttempt(const Json& a, int number, bool ok, int frames, const 
     SCOPED_TRACE(a.dump());
     EXPECT_EQ(a["attempt"], number);
     EXPECT_EQ(a["ok"], ok);
+    EXPECT_EQ(a["state"], ok ? "ok" : "failed");
     EXPECT_EQ(a["frames_acknowledged"], frames);
     EXPECT_EQ(a["message"], message);
     EXPECT_EQ(a["image_bytes"], 65536);
@@ -79,6 +80,16 @@ inline bool WaitUntilSending(Subprocess& flash, const std::vector<std::string>& 
     for (std::optional<std::string> line; sending.size() < targets.size() && (line = flash.ReadLine(kRunMs));)
         if (line->ends_with(": sending")) sending.insert(*line);
     return sending.size() == targets.size();
+}
+
+// Milliseconds between two report timestamps of one day or the next.
+inline long long MsBetween(const std::string& from, const std::string& to) {
+    auto ms = [](const std::string& t) {
+        return ((std::stoll(t.substr(11, 2)) * 60 + std::stoll(t.substr(14, 2))) * 60 + std::stoll(t.substr(17, 2))) * 1000 +
+               std::stoll(t.substr(20, 3));
+    };
+    const long long difference = ms(to) - ms(from);
+    return difference < 0 ? difference + 86'400'000 : difference;
 }
 
 inline bool EndsWith(const std::string& text, const std::string& end) {

@@ -200,13 +200,15 @@ std::string TargetLabel(const FlashTarget& target) { return target.name.empty() 
 std::string LiveLine(const TargetStatus& s, std::size_t labelWidth, int columns) {
     // The bar, the percent and the blanks around them.
     constexpr std::size_t kFixed = 2 + (kBarWidth + 2) + 1 + 4 + 2;
+    std::string label = TargetLabel(*s.target);
+    std::size_t limit = labelWidth > 0 ? labelWidth : DisplayWidth(label);
     if (columns > 0) {
         const std::size_t usable = static_cast<std::size_t>(columns - 1);
         const std::size_t room = usable > kFixed + kMinStateWidth ? usable - kFixed - kMinStateWidth : 0;
-        labelWidth = std::min(labelWidth, std::max(room, kMinLabelWidth));
+        limit = std::min(limit, std::max(room, kMinLabelWidth));
     }
-    std::string label = CutToWidth(TargetLabel(*s.target), labelWidth);
-    label.append(labelWidth - std::min(labelWidth, DisplayWidth(label)), ' ');
+    label = CutToWidth(label, limit);
+    label.append(limit - std::min(limit, DisplayWidth(label)), ' ');
     const int filled = s.percent * kBarWidth / 100;
     // Appended piece by piece: g++ 12 at -O2 takes "[" + std::string(...) for
     // an overlapping copy (-Wrestrict) where there is none.
