@@ -104,7 +104,7 @@ TEST(FleetRollout, MaxFailuresStartsNoNewTargetAfterTheLimitAndTheRunningOnesFin
     EXPECT_EQ(lines, 16u);
     EXPECT_EQ(report[Endpoint(*sims[10])].at(0)["message"], "not started (stopped after 2 failures)");
     EXPECT_EQ(report[Endpoint(*sims[5])].at(0)["stage"], "main");
-    EXPECT_EQ(report[Endpoint(*sims[4])].at(0)["state"], "loaded");
+    EXPECT_EQ(report[Endpoint(*sims[4])].at(0)["state"], "ok");
 }
 
 TEST(FleetRollout, CheckFindsTheOneUnreachableTargetAmongEightWithoutSendingAFrame) {
