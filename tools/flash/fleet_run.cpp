@@ -513,7 +513,7 @@ private:
         attempt.ok = loaded;
         attempt.state = loaded ? kStateAlreadyLoaded : kStateNotStarted;
         // The stage it would have run in.
-        if (!loaded && m_rollout) attempt.stage = m_rollout->TargetStage(index);
+        if (!loaded && m_rollout) attempt.stage = m_options.check ? "check" : m_rollout->TargetStage(index);
         attempt.reason = reason;
         m_report.Write(*status.target, attempt, m_image.Facts());
         status.state = loaded ? TargetState::AlreadyLoaded : TargetState::NotStarted;
