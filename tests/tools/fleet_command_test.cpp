@@ -91,13 +91,17 @@ TEST(FleetCommand, ALinkFailureIsTriedAgainAfterItsWaveAndAReplyRefusalIsNot) {
     ASSERT_FALSE(second.empty());
     EXPECT_EQ(ReadFile(targets), "tcp " + first + " sim-1\ntcp " + second + " sim-2\n");
 
-    Subprocess flash(Flash({"--targets", targets, "--retries", "2", "--retry-delay", "0.5", "--report",
+    Subprocess flash(Flash({"--targets", targets, "--retries", "2", "--retry-delay", "0.5", "--verbose", "--report",
                             folder.Path("report.jsonl"), image}));
     EXPECT_EQ(flash.Wait(kRunMs), 1) << flash.Stderr();
     const std::string& out = flash.Stdout();
     EXPECT_TRUE(EndsWith(out, "2 targets: 1 ok, 1 failed\n  " + second + " (sim-2): echo char error!\n")) << out;
     EXPECT_NE(out.find("sim-1: failed: nothing readed! (will try again)\n"), std::string::npos) << out;
     EXPECT_LT(out.find("sim-2: connecting\n"), out.find("sim-1: connecting (attempt 2)\n")) << out;
+    // Each reply that came, and only those.
+    EXPECT_NE(out.find("sim-2: frame 1: reply ok\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("sim-2: frame 2: reply ok\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("sim-1: frame 512: reply ok\nsim-1: 100%\n"), std::string::npos) << out;
 
     std::size_t lines = 0;
     auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);

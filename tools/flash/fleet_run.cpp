@@ -432,6 +432,7 @@ private:
             } else if (line.kind == ChildLine::Kind::Connect) {
                 run.connectMs = line.connectMs;
             } else if (line.kind == ChildLine::Kind::Progress) {
+                if (m_options.verbose) ReplyLines(run, line);
                 run.framesSent = line.framesSent;
                 const int before = status.percent;
                 const bool first = status.state != TargetState::Sending;
@@ -446,6 +447,15 @@ private:
                 m_view->Changed(status, event);
             }
         }
+    }
+
+    // A frame sent means the one before it had its reply; 100 percent means
+    // the last one had.
+    void ReplyLines(const Running& run, const ChildLine& line) {
+        const auto acknowledged = [](int sent, int percent) { return percent == 100 ? sent : std::max(sent - 1, 0); };
+        const int before = run.framesSent == 0 ? 0 : acknowledged(run.framesSent, 0);
+        for (int frame = before + 1; frame <= acknowledged(line.framesSent, line.percent); ++frame)
+            m_view->Changed(m_statuses[run.index], "frame " + std::to_string(frame) + ": reply ok");
     }
 
     void Finish(Running& run) {

@@ -5,12 +5,12 @@
 #include <string>
 
 #include "download/download_context.h"
+#include "download/download_frame.h"
 #include "download/download_thread.h"
 #include "download/stop_wait.h"
 #include "platform/event.h"
 #include "platform/terminal.h"
 #include "tools/command_line.h"
-#include "download/download_frame.h"
 #include "tools/flash/flash_context.h"
 #include "tools/flash/input_file.h"
 
@@ -29,10 +29,7 @@ public:
     void SetProgress(int percent) override {
         // The end sequence's return to 0 is for a progress bar, not a log.
         if (m_ended || m_quiet) return;
-        // The worker reports each frame as it is sent: the one before it had
-        // its reply.
-        if (m_verbose && percent < 100 && ++m_framesSent > 1) Line("frame " + std::to_string(m_framesSent - 1) + ": reply ok");
-        if (m_verbose && percent == 100) Line("frame " + std::to_string(kFrameCount) + ": reply ok");
+        if (m_verbose) ReplyLine(percent);
         if (percent == m_lastPercent) return;
         m_lastPercent = percent;
         if (m_terminal) {
@@ -45,11 +42,6 @@ public:
     }
     void OnDownloadStarted() override {}
     void OnDownloadEnded() override { m_ended = true; }
-    void Line(const std::string& text) {
-        if (m_lineOpen) std::printf("\n");
-        m_lineOpen = false;
-        std::printf("%s\n", text.c_str());
-    }
     void ShowMessage(const std::string& text, MessageStyle style) override {
         if (m_lineOpen) std::printf("\n");
         m_lineOpen = false;
@@ -63,6 +55,18 @@ public:
     bool Succeeded() const { return m_succeeded; }
 
 private:
+    // The worker reports each frame as it is sent, and 100 once the last
+    // reply came: a report means the frame before it had its reply.
+    void ReplyLine(int percent) {
+        int frame = 0;
+        if (percent < 100 && ++m_framesSent > 1) frame = m_framesSent - 1;
+        if (percent == 100) frame = kFrameCount;
+        if (frame == 0) return;
+        if (m_lineOpen) std::printf("\n");
+        m_lineOpen = false;
+        std::printf("frame %d: reply ok\n", frame);
+    }
+
     bool m_terminal;
     bool m_quiet;
     bool m_verbose;
