@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "support/loopback.h"
+#include "support/open_handles.h"
 #include "support/simulator_thread.h"
 #include "tests/tools/fleet_test_support.h"
 #include "tools/command_line.h"
@@ -107,18 +108,19 @@ TEST(FleetRollout, MaxFailuresStartsNoNewTargetAfterTheLimitAndTheRunningOnesFin
     EXPECT_EQ(report[Endpoint(*sims[4])].at(0)["state"], "ok");
 }
 
+// Linux refuses a connection to the port at once. Windows reports a refusal
+// where the channel does not look, so there the connect time-out ends it: the
+// bound is 2 s beyond what the unreachable target's connect took.
 TEST(FleetRollout, CheckFindsTheOneUnreachableTargetAmongEightWithoutSendingAFrame) {
     TempFolder folder;
     Sims sims = StartSims(7, {}, folder.Path("targets"));
     loopback::RefusingPort nobody;
     const std::string unreachable = "127.0.0.1:" + std::to_string(nobody.Port());
     const auto start = std::chrono::steady_clock::now();
-    Subprocess flash(Flash({"--check", "--targets", folder.Path("targets"), "--tcp", unreachable, "--report",
-                            folder.Path("report.jsonl")}));
+    Subprocess flash(Flash({"--check", "--targets", folder.Path("targets"), "--tcp", unreachable, "--connect-timeout",
+                            "1000", "--report", folder.Path("report.jsonl")}));
     EXPECT_EQ(flash.Wait(kRunMs), 1) << flash.Stderr();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("--check of 8 targets, one unreachable: %.3f s\n", seconds);
-    EXPECT_LT(seconds, 2.0) << "the checks run at once, and a refusal ends one at once";
     const std::string& out = flash.Stdout();
     EXPECT_NE(out.find("8 targets: 7 reachable, 1 unreachable\n  " + unreachable + ": Connect error! (after "),
               std::string::npos)
@@ -129,6 +131,11 @@ TEST(FleetRollout, CheckFindsTheOneUnreachableTargetAmongEightWithoutSendingAFra
     auto report = ReportByTarget(folder.Path("report.jsonl"), &lines);
     EXPECT_EQ(lines, 8u);
     EXPECT_EQ(report[unreachable].at(0)["state"], "unreachable");
+    const double refusal = report[unreachable].at(0)["connect_ms"].get<double>() / 1000;
+    std::printf("--check of 8 targets, one unreachable: %.3f s, %.3f s of it the refused connect\n", seconds, refusal);
+    // Wine takes about a quarter of a second to start each process.
+    const double startup = support::RunningUnderWine() ? 3.0 : 0.0;
+    EXPECT_LT(seconds, 2.0 + refusal + startup) << "the checks run at once";
     for (const auto& sim : sims) {
         const Json& line = report[Endpoint(*sim)].at(0);
         EXPECT_EQ(line["state"], "reachable");
