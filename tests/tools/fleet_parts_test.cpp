@@ -171,6 +171,21 @@ TEST(FleetView, SummaryCountsAndNamesEachFailure) {
     EXPECT_EQ(flash::SummaryText({Status(b, flash::TargetState::Ok, 100)}), "1 target: 1 ok, 0 failed\n");
     EXPECT_EQ(flash::SummaryText({Status(a, flash::TargetState::Failed, 0, "nothing readed!")}, true),
               "1 target: 0 ok, 1 failed\n");
+
+    // A staged run: the stage closes the first line; an already loaded
+    // target counts apart and needs no line of its own.
+    const std::vector<flash::TargetStatus> staged = {
+        Status(a, flash::TargetState::Failed, 3, "echo char error!"),
+        Status(b, flash::TargetState::NotStarted, 0, "not started (canary failed)"),
+        Status(c, flash::TargetState::AlreadyLoaded, 0)};
+    EXPECT_EQ(flash::SummaryText(staged, false, "stopped (canary failed)"),
+              "3 targets: 0 ok, 1 failed, 1 not started, 1 already loaded; stage stopped (canary failed)\n"
+              "  127.0.0.1:10001 (stage-left): echo char error!\n"
+              "  COM5: not started (canary failed)\n");
+    EXPECT_EQ(flash::StageLine({Status(a, flash::TargetState::Sending, 40), Status(b, flash::TargetState::Waiting, 0),
+                                Status(c, flash::TargetState::Ok, 100)},
+                               "canary"),
+              "stage canary: 1 running, 1 ok, 0 failed, 1 waiting");
 }
 
 TEST(FleetReport, ALineHoldsEveryFieldOfTheAttempt) {
