@@ -1,7 +1,8 @@
 // flash_bench: whole downloads with vornic-flash against the controller
 // simulator on loopback (or a pseudo-terminal), timed against the floor the
 // protocol sets, with the tool's CPU time and peak memory. With --fleet N,
-// one fleet run into N simulated controllers at once.
+// one fleet run into N simulated controllers at once; with --canary C, its
+// first C controllers first, alone.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -48,6 +49,7 @@ struct Config {
     bool runsGiven = false;
     int fleet = 0;  // controllers of a fleet run; 0: single downloads
     int jobs = 0;   // 0: vornic-flash's default
+    int canary = 0;
     bool serial = false;
     int replyLength = 0;  // 0: the simulator's default for the transport
     std::string flash = VORNIC_FLASH_PATH;
@@ -62,13 +64,13 @@ struct Run {
 
 void Usage() {
     std::fprintf(stderr,
-                 "Usage: flash_bench [--runs N] [--serial] [--reply-len N] [--fleet N [--jobs J]]\n"
+                 "Usage: flash_bench [--runs N] [--serial] [--reply-len N] [--fleet N [--jobs J] [--canary C]]\n"
                  "                   [--flash PATH] [--sim PATH]\n"
                  "Times N (default 3) whole downloads over loopback TCP, or over a\n"
                  "pseudo-terminal with --serial. --reply-len has the simulator answer\n"
                  "every frame with N bytes (1..64) in one write. --fleet N times fleet\n"
                  "runs (default 1) into N simulated controllers, J at once (default:\n"
-                 "all, up to 32).\n");
+                 "all, up to 32); --canary C loads the first C alone first.\n");
 }
 
 std::optional<Config> ParseArgs(int argc, char** argv) {
@@ -86,6 +88,9 @@ std::optional<Config> ParseArgs(int argc, char** argv) {
         } else if (arg == "--jobs" && hasValue) {
             c.jobs = std::atoi(argv[++i]);
             if (c.jobs < 1 || c.jobs > 256) return std::nullopt;
+        } else if (arg == "--canary" && hasValue) {
+            c.canary = std::atoi(argv[++i]);
+            if (c.canary < 1 || c.canary > 256) return std::nullopt;
         } else if (arg == "--serial") {
             c.serial = true;
         } else if (arg == "--reply-len" && hasValue) {
@@ -268,12 +273,15 @@ int RunFleet(const Config& config, const std::filesystem::path& folder, const st
         return 1;
     }
     const int jobs = config.jobs > 0 ? config.jobs : std::min(config.fleet, kFleetDefaultJobs);
-    const int waves = (config.fleet + jobs - 1) / jobs;
+    // A canary is a wave of its own before the rest.
+    const int canary = std::min(config.canary, config.fleet);
+    const int waves = (canary + jobs - 1) / jobs + (config.fleet - canary + jobs - 1) / jobs;
     const double oneS = config.serial ? kFrames * (kStopTestS + kReaderLookS) : kFrames * kStopTestS;
     const double floorS = waves * oneS;
     std::printf("flash_bench: fleet of %d %s controllers, %d at once (%d wave%s), %d run%s\n", config.fleet,
                 config.serial ? "serial (pseudo-terminal)" : "TCP", jobs, waves, waves > 1 ? "s" : "", config.runs,
                 config.runs > 1 ? "s" : "");
+    if (canary > 0) std::printf("a canary of %d first, alone, then the other %d\n", canary, config.fleet - canary);
     std::printf("floor: %d wave%s x %.3f s (one download) = %.3f s\n", waves, waves > 1 ? "s" : "", oneS, floorS);
     std::printf("\n%-7s %8s %7s %8s %6s %14s %11s\n", "run", "wall s", "ratio", "cpu s", "cpu %", "cpu %/target",
                 "maxrss KiB");
@@ -290,6 +298,7 @@ int RunFleet(const Config& config, const std::filesystem::path& folder, const st
 
     std::vector<std::string> target = {"--targets", targets, "--report", (folder / "report.jsonl").string()};
     if (config.jobs > 0) target.insert(target.end(), {"--jobs", std::to_string(config.jobs)});
+    if (config.canary > 0) target.insert(target.end(), {"--canary", std::to_string(config.canary)});
     std::vector<Run> runs;
     for (int i = 1; i <= config.runs; ++i) {
         for (int k = 1; k <= config.fleet; ++k) std::filesystem::remove(received + "." + std::to_string(k));

@@ -26,6 +26,10 @@ inline constexpr int kExitUsage = 2;
 // The run itself ended, but its record (vornic-flash's report) could not be
 // written whole.
 inline constexpr int kExitReportFailed = 3;
+// vornic-flash's staged fleet runs: the targets after a failed canary, or
+// after --max-failures, were not started.
+inline constexpr int kExitCanaryFailed = 4;
+inline constexpr int kExitStoppedAfterFailures = 5;
 // After a Break requested by a signal, 128 + the signal, as shells count it:
 // InterruptSignals::RequestedExitStatus.
 

@@ -225,7 +225,17 @@ TEST(FlashOptions, HelpAndVersionNeedNoTargetAndUsageErrorsNameTheOption) {
              {{"--tcp", "127.0.0.1.5:1", "fw.bin"}, "'127.0.0.1.5' in"},
              // After the image, an option is still read as one.
              {{"--tcp", "127.0.0.1:1", "fw.bin", "--frobnicate"}, "--frobnicate"},
-             {{"--tcp", "127.0.0.1:1", "--report", "r", "--report", "r", "fw.bin"}, "only one report"}}) {
+             {{"--tcp", "127.0.0.1:1", "--report", "r", "--report", "r", "fw.bin"}, "only one report"},
+             {{"--tcp", "127.0.0.1:1", "--canary", "0", "fw.bin"}, "--canary"},
+             {{"--tcp", "127.0.0.1:1", "--max-failures", "0", "fw.bin"}, "--max-failures"},
+             {{"--tcp", "127.0.0.1:1", "--max-failures", "101%", "fw.bin"}, "--max-failures"},
+             {{"--tcp", "127.0.0.1:1", "--max-failures", "%", "fw.bin"}, "--max-failures"},
+             {{"--tcp", "127.0.0.1:1", "--max-failures", "5%%", "fw.bin"}, "--max-failures"},
+             {{"--tcp", "127.0.0.1:1", "--resume", "no-such-report", "fw.bin"}, "--resume"},
+             // A check loads nothing: an image or a rollout option is a mistake.
+             {{"--check", "--tcp", "127.0.0.1:1", "fw.bin"}, "give no firmware file"},
+             {{"--check", "--tcp", "127.0.0.1:1", "--canary", "1"}, "--check loads nothing"},
+             {{"--check", "--tcp", "127.0.0.1:1", "--retries", "1"}, "--check loads nothing"}}) {
         const flash::FlashCommandLine line = flash::ParseFlashOptions(args);
         EXPECT_EQ(line.outcome, tools::ParseOutcome::UsageError) << named;
         EXPECT_NE(line.error.find(named), std::string::npos) << line.error;

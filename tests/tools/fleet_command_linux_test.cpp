@@ -202,3 +202,17 @@ TEST(FlashOptions, TheSameControllerNamedTwiceIsAUsageError) {
         EXPECT_EQ(line.error.find("is named twice") != std::string::npos, twice) << line.error;
     }
 }
+
+TEST(FleetRollout, CheckOpensEachSerialPortAndNamesOneThatWillNotOpen) {
+    TempFolder folder;
+    support::SimulatorThread line({"--serial"});
+    const std::string missing = folder.Path("ttyNone");
+    Subprocess flash(Flash({"--check", "--serial", line.SerialPath(), "--serial", missing}));
+    EXPECT_EQ(flash.Wait(kRunMs), 1) << flash.Stderr();
+    EXPECT_NE(flash.Stdout().find(line.SerialPath() + ": reachable in "), std::string::npos) << flash.Stdout();
+    EXPECT_NE(flash.Stdout().find("2 targets: 1 reachable, 1 unreachable\n  " + missing +
+                                  ": Can't open com handle! (after "),
+              std::string::npos)
+        << flash.Stdout();
+    EXPECT_EQ(line.Summary().frames, 0) << "a check sends no frame";
+}

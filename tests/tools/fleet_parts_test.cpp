@@ -6,12 +6,19 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "support/temp_folder.h"
+#include "tools/command_line.h"
+#include "tools/flash/flash_options.h"
 #include "tools/flash/fleet_protocol.h"
 #include "tools/flash/fleet_report.h"
 #include "tools/flash/fleet_view.h"
+#include "tools/flash/resume.h"
+#include "tools/flash/rollout.h"
 #include "tools/flash/sha256.h"
 
 namespace {
@@ -164,6 +171,21 @@ TEST(FleetView, SummaryCountsAndNamesEachFailure) {
     EXPECT_EQ(flash::SummaryText({Status(b, flash::TargetState::Ok, 100)}), "1 target: 1 ok, 0 failed\n");
     EXPECT_EQ(flash::SummaryText({Status(a, flash::TargetState::Failed, 0, "nothing readed!")}, true),
               "1 target: 0 ok, 1 failed\n");
+
+    // A staged run: the stage closes the first line; an already loaded
+    // target counts apart and needs no line of its own.
+    const std::vector<flash::TargetStatus> staged = {
+        Status(a, flash::TargetState::Failed, 3, "echo char error!"),
+        Status(b, flash::TargetState::NotStarted, 0, "not started (canary failed)"),
+        Status(c, flash::TargetState::AlreadyLoaded, 0)};
+    EXPECT_EQ(flash::SummaryText(staged, false, "stopped (canary failed)"),
+              "3 targets: 0 ok, 1 failed, 1 not started, 1 already loaded; stage stopped (canary failed)\n"
+              "  127.0.0.1:10001 (stage-left): echo char error!\n"
+              "  COM5: not started (canary failed)\n");
+    EXPECT_EQ(flash::StageLine({Status(a, flash::TargetState::Sending, 40), Status(b, flash::TargetState::Waiting, 0),
+                                Status(c, flash::TargetState::Ok, 100)},
+                               "canary"),
+              "stage canary: 1 running, 1 ok, 0 failed, 1 waiting");
 }
 
 TEST(FleetReport, ALineHoldsEveryFieldOfTheAttempt) {
@@ -200,4 +222,71 @@ TEST(FleetReport, ALineHoldsEveryFieldOfTheAttempt) {
     EXPECT_TRUE(unnamed["name"].is_null());
     EXPECT_TRUE(unnamed["image_sha256"].is_null()) << "no image was read";
     EXPECT_TRUE(unnamed["file_sha256"].is_null());
+}
+
+TEST(FleetRollout, StagesFollowTheCanaryAndTheFailureLimit) {
+    struct Row {
+        std::vector<std::string> args;  // rollout options
+        std::vector<std::pair<std::size_t, bool>> ends;  // target, ok
+        std::size_t waiting;                              // after the last end
+        std::string stage;
+        int status;  // of a run that would otherwise exit 1
+    };
+    for (const Row& row : std::vector<Row>{
+             {{"--canary", "2"}, {{0, true}}, 9, "canary", 1},
+             {{"--canary", "2"}, {{1, true}, {0, true}}, 8, "main", 1},
+             {{"--canary", "2"}, {{0, false}}, 9, "stopped (canary failed)", tools::kExitCanaryFailed},
+             // A main target's failure never counts against the canary.
+             {{"--canary", "1"}, {{0, true}, {5, false}, {6, false}}, 3, "main", 1},
+             {{"--max-failures", "2"}, {{3, false}, {4, true}}, 5, "main", 1},
+             {{"--max-failures", "2"}, {{3, false}, {4, false}}, 5, "stopped (after 2 failures)",
+              tools::kExitStoppedAfterFailures},
+             // 10% of 10 targets is 1; a limit with nothing left to start stops nothing.
+             {{"--max-failures", "10%"}, {{9, false}}, 0, "main", 1},
+             {{"--max-failures", "10%"}, {{2, false}}, 4, "stopped (after 1 failure)", tools::kExitStoppedAfterFailures},
+             {{"--canary", "1", "--max-failures", "1"}, {{0, false}}, 9, "stopped (canary failed)",
+              tools::kExitCanaryFailed}}) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {"--tcp", "127.0.0.1:1", "fw.bin"});
+        const flash::FlashCommandLine line = flash::ParseFlashOptions(args);
+        ASSERT_EQ(line.outcome, tools::ParseOutcome::Run) << line.error;
+        flash::Rollout rollout(line.options, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+        for (const auto& [target, ok] : row.ends) rollout.Ended(target, ok, row.waiting);
+        EXPECT_EQ(rollout.StageText(), row.stage) << row.args[0] << " " << row.args[1];
+        EXPECT_EQ(rollout.ExitStatus(1), row.status) << row.stage;
+        EXPECT_EQ(rollout.MayStart(9), row.stage == "main") << row.stage;
+    }
+}
+
+TEST(FleetRollout, FailureLimitRoundsAPercentageUpAndIsAtLeastOne) {
+    for (const auto& [option, targets, limit] : std::vector<std::tuple<std::string, std::size_t, int>>{
+             {"3", 100, 3}, {"10%", 2, 1}, {"10%", 16, 2}, {"10%", 20, 2}, {"10%", 21, 3}, {"100%", 7, 7}, {"1%", 0, 1}}) {
+        const auto line = flash::ParseFlashOptions({"--max-failures", option, "--tcp", "127.0.0.1:1", "fw.bin"});
+        EXPECT_EQ(flash::FailureLimit(line.options, targets), limit) << option << " of " << targets;
+    }
+}
+
+TEST(FleetResume, TheLastLineAboutATargetSaysWhatItHolds) {
+    support::TempFolder folder;
+    const std::string report = folder.Path("report.jsonl");
+    const auto line = [](const std::string& target, bool ok, const std::string& sha, const std::string& more = "") {
+        return R"({"target":")" + target + R"(","ok":)" + (ok ? "true" : "false") + R"(,"image_sha256":)" +
+               (sha.empty() ? "null" : "\"" + sha + "\"") + more + "}\n";
+    };
+    support::WriteAll(report, line("a", true, "aa") + line("b", true, "bb") + line("b", false, "bb") +
+                                  line("c", false, "cc") + line("c", true, "cc", R"(,"state":"already loaded")") +
+                                  "\r\n" + line("d", true, "dd") + line("d", true, "", R"(,"stage":"check")") +
+                                  line("e", true, "ee") + line("e", true, "ff"));
+    std::map<std::string, std::string> loaded;
+    std::string error;
+    ASSERT_TRUE(flash::ReadLoadedImages(report, &loaded, &error)) << error;
+    EXPECT_EQ(loaded, (std::map<std::string, std::string>{{"a", "aa"}, {"c", "cc"}, {"d", "dd"}, {"e", "ff"}}))
+        << "b failed last; a check says nothing of d's image; e holds the last image loaded";
+
+    support::WriteAll(report, line("a", true, "aa") + "{\"ok\":true}\n");
+    EXPECT_FALSE(flash::ReadLoadedImages(report, &loaded, &error));
+    EXPECT_NE(error.find(report + ":2: "), std::string::npos) << error;
+    support::WriteAll(report, "not json\n");
+    EXPECT_FALSE(flash::ReadLoadedImages(report, &loaded, &error));
+    EXPECT_NE(error.find(report + ":1: "), std::string::npos) << error;
 }

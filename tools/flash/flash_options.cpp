@@ -10,6 +10,7 @@
 #include "comm/com_port_name.h"
 #include "platform/file_identity.h"
 #include "tools/flash/input_file.h"
+#include "tools/flash/resume.h"
 
 namespace flash {
 
@@ -45,11 +46,23 @@ const char kUsage[] =
     "  --report REPORT         write one JSON line per attempt to REPORT\n"
     "  --report-append REPORT  the same, added to the end of REPORT\n"
     "\n"
+    "Rollouts:\n"
+    "  --canary N              load the first N targets first, alone; the rest start\n"
+    "                          only when all N succeeded\n"
+    "  --max-failures N|N%     start no new target once N targets (or N% of those\n"
+    "                          loaded, rounded up) failed after their retries\n"
+    "  --resume REPORT         load only the targets that REPORT does not show loaded\n"
+    "                          with this image (the same SHA-256)\n"
+    "  --check                 only connect to each target (open each serial port),\n"
+    "                          within --jobs, and print the connect time; no FILE\n"
+    "\n"
     "Ctrl-C breaks the download off. Exit status: 0 after\n"
     "\"Download firmware successfully!\", 1 after any other message, 2 on a\n"
-    "usage error, 3 when the report could not be written, 128 + the signal after\n"
-    "a Ctrl-C (130), SIGTERM (143) or SIGHUP (129). With several targets: 0 only\n"
-    "when every target succeeded.\n";
+    "usage error, 3 when the report could not be written, 4 after a failed\n"
+    "canary, 5 when --max-failures stopped the run, 128 + the signal after a\n"
+    "Ctrl-C (130), SIGTERM (143) or SIGHUP (129). With several targets: 0 only\n"
+    "when every target succeeded (or was already loaded). --check: 0 only when\n"
+    "every target was reachable.\n";
 
 const char kSerialRefusal[] = "is neither COM1..COM255 nor a device path";
 
@@ -230,6 +243,28 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
             o.fleet = true;
         });
     }
+    // Rollouts.
+    tools::AddValueOption(app, "--canary", [&](const std::string& text) {
+        o.canary = CountOption("--canary", text, 1, kMaxTargets);
+        o.fleet = true;
+    });
+    tools::AddValueOption(app, "--max-failures", [&](const std::string& text) {
+        o.maxFailuresPercent = text.ends_with('%');
+        const auto n = tools::ParseNumber<int>(o.maxFailuresPercent ? std::string_view(text).substr(0, text.size() - 1)
+                                                                    : std::string_view(text),
+                                               1, o.maxFailuresPercent ? 100 : kMaxTargets);
+        if (!n)
+            tools::RefuseValue("--max-failures", "'" + text + "' is neither a number from 1 to " +
+                                                     std::to_string(kMaxTargets) + " nor a percentage from 1% to 100%");
+        o.maxFailures = *n;
+        o.fleet = true;
+    });
+    tools::AddValueOption(app, "--resume", [&](const std::string& path) {
+        std::string error;
+        if (!ReadLoadedImages(path, &o.loadedImages, &error)) tools::RefuseValue("--resume", error);
+        o.resume = o.fleet = true;
+    });
+    tools::AddFlagOption(app, "--check", [&] { o.check = true; });
     // How a fleet run starts one of its targets; not for people.
     tools::AddValueOption(app, "--fleet-child", [&](const std::string& text) {
         o.parentId = CountOption("--fleet-child", text, 1, std::numeric_limits<int>::max());
@@ -246,7 +281,7 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
     if (o.listPorts) return result;
 
     // What a run needs, whatever the order of the options.
-    if (o.targets.size() > 1) o.fleet = true;
+    if (o.targets.size() > 1 || (o.check && o.parentId == 0)) o.fleet = true;
     if (o.quiet && o.verbose) {
         result.error = "--quiet and --verbose exclude each other";
     } else if (const std::string clash = ReportClash(o); !clash.empty()) {
@@ -257,7 +292,11 @@ FlashCommandLine ParseFlashOptions(const std::vector<std::string>& args) {
         result.error = duplicate;
     } else if (o.targets.empty()) {
         result.error = "give --tcp HOST:PORT or --serial PORT";
-    } else if (o.file.empty()) {
+    } else if (o.check && (o.canary > 0 || o.maxFailures > 0 || o.resume || o.retries > 0)) {
+        result.error = "--check loads nothing: it takes no --canary, --max-failures, --resume or --retries";
+    } else if (o.check && !o.file.empty()) {
+        result.error = "--check loads nothing: give no firmware file";
+    } else if (o.file.empty() && !o.check) {
         result.error = "no firmware file given";
     }
     if (!result.error.empty()) result.outcome = tools::ParseOutcome::UsageError;

@@ -3,6 +3,7 @@
 // without starting the program.
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct FlashTarget {
 inline constexpr int kDefaultJobs = 32;
 inline constexpr int kMaxJobs = 256;
 inline constexpr int kMaxRetries = 100;
+// The largest count --canary and --max-failures take.
+inline constexpr int kMaxTargets = 100000;
 inline constexpr int kDefaultRetryDelayMs = 2000;
 // The COM numbers --serial takes: every one that Windows, the port list and
 // [Ports] can give.
@@ -48,6 +51,18 @@ struct FlashOptions {
     int retries = 0;
     int retryDelayMs = kDefaultRetryDelayMs;  // before each retry starts
     std::string reportPath;  // JSON Lines, one object per attempt
+    // Rollouts: the first `canary` targets load first, alone; no new target
+    // starts once `maxFailures` targets (or that percentage of them) failed.
+    int canary = 0;
+    int maxFailures = 0;  // 0: no limit
+    bool maxFailuresPercent = false;
+    // Only connect to each target (open each serial port) and close again.
+    bool check = false;
+    // From an earlier report (--resume): each target's image SHA-256 when the
+    // report's last line about it says it holds that image.
+    bool resume = false;
+    std::map<std::string, std::string> loadedImages;
+
     bool reportAppend = false;  // add to the report rather than empty it
     std::vector<std::string> targetsFiles;  // as given, in order
     // Set in a process that a fleet run started for one of its targets: the

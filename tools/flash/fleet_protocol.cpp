@@ -13,6 +13,7 @@ namespace {
 
 constexpr std::string_view kProgress = "progress ";
 constexpr std::string_view kEnd = "end ";
+constexpr std::string_view kConnect = "connect ";
 
 std::string Escaped(const std::string& text) {
     std::string out;
@@ -62,9 +63,16 @@ std::string EndLine(bool ok, int frames, const std::string& message) {
     return std::string(kEnd) + (ok ? "ok " : "failed ") + std::to_string(frames) + " " + Escaped(message) + "\n";
 }
 
+std::string ConnectLine(long long ms) { return std::string(kConnect) + std::to_string(ms) + "\n"; }
+
 ChildLine ParseChildLine(std::string_view line) {
     ChildLine parsed;
-    if (line.starts_with(kProgress)) {
+    if (line.starts_with(kConnect)) {
+        if (const auto ms = tools::ParseNumber<long long>(line.substr(kConnect.size()), 0, 1LL << 40)) {
+            parsed.kind = ChildLine::Kind::Connect;
+            parsed.connectMs = *ms;
+        }
+    } else if (line.starts_with(kProgress)) {
         std::string_view rest = line.substr(kProgress.size());
         const auto percent = tools::ParseNumber<int>(Word(rest), 0, 100);
         const auto frames = tools::ParseNumber<int>(rest, 0, kFrameCount);

@@ -2,7 +2,8 @@
 // The lines through which a fleet's child process tells its parent how its
 // download goes: "progress P F" as each frame F is sent, and one closing
 // "end ok|failed FRAMES MESSAGE" with the message's odd bytes escaped, since
-// a reply byte inserted into a message may be a line end.
+// a reply byte inserted into a message may be a line end. A reachability
+// check says "connect MS", the time its connect or open took, before its end.
 
 #include <string>
 #include <string_view>
@@ -11,11 +12,13 @@ namespace flash {
 
 std::string ProgressLine(int percent, int framesSent);
 std::string EndLine(bool ok, int frames, const std::string& message);
+std::string ConnectLine(long long ms);
 
 struct ChildLine {
-    enum class Kind { Progress, End, Unknown };
+    enum class Kind { Progress, End, Connect, Unknown };
     Kind kind = Kind::Unknown;
     int percent = 0;
+    long long connectMs = 0;
     int framesSent = 0;  // of a progress line
     bool ok = false;
     int frames = 0;

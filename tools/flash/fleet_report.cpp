@@ -36,6 +36,9 @@ std::string ReportLine(const FlashTarget& target, const Attempt& attempt, const 
     line["ok"] = attempt.ok;
     line["state"] = attempt.state;
     auto orNull = [](const std::string& text) { return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text); };
+    line["stage"] = orNull(attempt.stage);
+    line["reason"] = orNull(attempt.reason);
+    if (attempt.connectMs) line["connect_ms"] = *attempt.connectMs;
     line["image"] = image.path;
     line["image_bytes"] = image.size;
     line["image_sha256"] = orNull(image.sha256);

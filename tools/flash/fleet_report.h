@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/output_file.h"
@@ -12,11 +13,15 @@
 
 namespace flash {
 
-// What became of a target: "ok", "failed", or "not started" (its attempt
-// number is 0 then).
+// What became of a target: "ok", "failed", or "not started" or "already
+// loaded" (its attempt number is 0 then); a check's "reachable" or
+// "unreachable".
 inline constexpr const char* kStateOk = "ok";
 inline constexpr const char* kStateFailed = "failed";
 inline constexpr const char* kStateNotStarted = "not started";
+inline constexpr const char* kStateAlreadyLoaded = "already loaded";
+inline constexpr const char* kStateReachable = "reachable";
+inline constexpr const char* kStateUnreachable = "unreachable";
 
 struct Attempt {
     int number = 1;  // 1 for the first try of a target
@@ -27,6 +32,9 @@ struct Attempt {
     std::string message;
     bool ok = false;
     std::string state = kStateFailed;
+    std::string stage;   // "canary", "main", "check"; empty: none
+    std::string reason;  // why a target was not started or not loaded
+    std::optional<long long> connectMs;  // a reachability check's
 };
 
 // The image every target was given: the file as named, the bytes sent and

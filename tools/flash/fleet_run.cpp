@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "download/download_frame.h"
@@ -16,9 +17,11 @@
 #include "platform/read_only_file.h"
 #include "platform/process_limits.h"
 #include "platform/temp_folder.h"
+#include "tools/flash/fleet_check.h"
 #include "tools/flash/fleet_protocol.h"
 #include "tools/flash/fleet_report.h"
 #include "tools/flash/fleet_view.h"
+#include "tools/flash/rollout.h"
 #include "tools/flash/input_file.h"
 #include "tools/flash/sha256.h"
 
@@ -125,6 +128,7 @@ struct Running {
     std::string output;
     int framesSent = 0;  // as its progress lines told
     ChildLine end;
+    std::optional<long long> connectMs;
     Attempt attempt;
     SteadyClock::time_point started;
 };
@@ -144,7 +148,10 @@ std::vector<std::string> ChildArguments(const FlashOptions& options, const Flash
         args.insert(args.end(), {"--serial", target.devicePath.empty() ? target.text : target.devicePath});
     if (options.connectTimeoutMs) args.insert(args.end(), {"--connect-timeout", std::to_string(*options.connectTimeoutMs)});
     if (options.receiveTimeoutMs) args.insert(args.end(), {"--receive-timeout", std::to_string(*options.receiveTimeoutMs)});
-    args.insert(args.end(), {"--", copy});
+    if (options.check)
+        args.push_back("--check");
+    else
+        args.insert(args.end(), {"--", copy});
     return args;
 }
 
@@ -164,10 +171,13 @@ public:
     int Run() {
         // Every input is read and checked before anything is opened for
         // writing: a wrong name must not cost the file it names.
-        std::string note;
-        std::string problem = ImageProblem(m_options.file, &note);
-        if (problem.empty() && !m_image.Load(m_options.file, &problem)) problem = m_options.file + ": " + problem;
-        if (!problem.empty()) m_image.NameOnly(m_options.file);
+        // A check needs no image.
+        std::string note, problem;
+        if (!m_options.check) {
+            problem = ImageProblem(m_options.file, &note);
+            if (problem.empty() && !m_image.Load(m_options.file, &problem)) problem = m_options.file + ": " + problem;
+            if (!problem.empty()) m_image.NameOnly(m_options.file);
+        }
         if (!m_options.reportPath.empty()) {
             std::string error;
             if (!m_report.Open(m_options.reportPath, m_options.reportAppend, &error)) {
@@ -175,7 +185,8 @@ public:
                 return kExitUsage;
             }
         }
-        if (problem.empty() && !MakeCopies(&problem)) problem = "no private copy of the image: " + problem;
+        if (problem.empty() && !m_options.check && !MakeCopies(&problem))
+            problem = "no private copy of the image: " + problem;
         if (!problem.empty()) {
             // One error for the whole run: no target was started.
             std::fprintf(stderr, "vornic-flash: %s\n", problem.c_str());
@@ -184,10 +195,14 @@ public:
         } else {
             if (!note.empty() && !m_options.quiet) std::fprintf(stderr, "vornic-flash: %s\n", note.c_str());
             SizeJobs();
-            Schedule();
+            Schedule(m_options.check ? AllTargets() : TargetsToLoad());
         }
         m_view->Close();
-        const std::string summary = SummaryText(m_statuses, m_imageFailed || m_options.quiet);
+        const bool onlyCount = m_imageFailed || m_options.quiet;
+        const std::string summary = m_options.check ? CheckSummaryText(m_statuses, onlyCount)
+                                    : m_rollout && m_rollout->Staged()
+                                        ? SummaryText(m_statuses, onlyCount, m_rollout->StageText())
+                                        : SummaryText(m_statuses, onlyCount);
         std::fputs(summary.c_str(), stdout);
         std::fflush(stdout);
 
@@ -196,9 +211,11 @@ public:
         if (!reportWritten) std::fprintf(stderr, "vornic-flash: %s\n", reportError.c_str());
         if (const int status = m_signals.RequestedExitStatus(); status != 0) return status;
         if (!reportWritten) return tools::kExitReportFailed;
-        const bool allOk = std::all_of(m_statuses.begin(), m_statuses.end(),
-                                       [](const TargetStatus& s) { return s.state == TargetState::Ok; });
-        return allOk ? kExitSuccess : kExitFailure;
+        const bool allOk = std::all_of(m_statuses.begin(), m_statuses.end(), [](const TargetStatus& s) {
+            return s.state == TargetState::Ok || s.state == TargetState::AlreadyLoaded;
+        });
+        const int status = allOk ? kExitSuccess : kExitFailure;
+        return m_rollout ? m_rollout->ExitStatus(status) : status;
     }
 
 private:
@@ -227,24 +244,59 @@ private:
                      room, limit);
     }
 
-    void Schedule() {
-        for (std::size_t i = 0; i < m_statuses.size(); ++i) m_waiting.push_back(i);
+    std::vector<std::size_t> AllTargets() const {
+        std::vector<std::size_t> all(m_statuses.size());
+        for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+        return all;
+    }
+
+    // Every target but those that an earlier report shows loaded with this
+    // very image; those are reported as such and left alone.
+    std::vector<std::size_t> TargetsToLoad() {
+        std::vector<std::size_t> toLoad;
+        for (std::size_t i = 0; i < m_statuses.size(); ++i) {
+            const auto loaded = m_options.loadedImages.find(m_statuses[i].target->text);
+            if (m_options.resume && loaded != m_options.loadedImages.end() && loaded->second == m_image.Facts().sha256)
+                EndWithoutRun(i, "already loaded", "already loaded", true);
+            else
+                toLoad.push_back(i);
+        }
+        return toLoad;
+    }
+
+    void Schedule(const std::vector<std::size_t>& targets) {
+        m_rollout.emplace(m_options, targets);
+        if (m_rollout->Staged()) m_view->Stage(m_rollout->StageText());
+        m_waiting.assign(targets.begin(), targets.end());
         for (;;) {
             while (!m_stopping && m_running.size() < m_jobs && StartNext()) {
             }
-            if (m_running.empty() && (m_stopping || m_waiting.empty())) break;
+            if (m_running.empty() && (m_stopping || !AnyMayStart())) break;
             WaitAndCollect();
             m_view->Tick();
         }
-        for (const std::size_t i : m_waiting) EndWithoutRun(i, fleet_text::kNotStarted);
+        const std::string reason = m_rollout->StopReason();
+        for (const std::size_t i : m_waiting) {
+            if (reason.empty())
+                EndWithoutRun(i, fleet_text::kNotStarted, "the run was broken off");
+            else
+                EndWithoutRun(i, "not started (" + reason + ")", reason);
+        }
         m_waiting.clear();
+    }
+
+    // A target the rollout lets start now, or once its retry delay has passed.
+    bool MayStart(std::size_t index) const { return m_rollout->MayStart(index); }
+    bool AnyMayStart() const {
+        return std::any_of(m_waiting.begin(), m_waiting.end(), [&](std::size_t i) { return MayStart(i); });
     }
 
     // Starts the first waiting target whose retry delay has passed.
     bool StartNext() {
         const auto now = SteadyClock::now();
+        // A canary's retry may stand behind targets that must wait.
         const auto ready = std::find_if(m_waiting.begin(), m_waiting.end(),
-                                        [&](std::size_t i) { return m_notBefore[i] <= now; });
+                                        [&](std::size_t i) { return MayStart(i) && m_notBefore[i] <= now; });
         if (ready == m_waiting.end()) return false;
         const std::size_t next = *ready;
         m_waiting.erase(ready);
@@ -258,6 +310,7 @@ private:
         if (m_stopping || m_running.size() >= m_jobs) return ms;
         const auto now = SteadyClock::now();
         for (const std::size_t i : m_waiting) {
+            if (!MayStart(i)) continue;
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_notBefore[i] - now).count();
             ms = ms < 0 ? std::max<std::int64_t>(left, 0) : std::min<std::int64_t>(ms, std::max<std::int64_t>(left, 0));
         }
@@ -346,6 +399,10 @@ private:
             // Each child ends its run after the frame in flight, with its
             // own message; no new one starts.
             m_stopping = true;
+            if (m_rollout && m_rollout->Staged()) {
+                m_rollout->BreakOff();
+                m_view->Stage(m_rollout->StageText());
+            }
             for (const auto& r : m_running) r->child.Interrupt();
             m_view->Note("stopping every download after the frame in flight (Ctrl-C again: stop at once)");
         } else {
@@ -372,6 +429,8 @@ private:
             TargetStatus& status = m_statuses[run.index];
             if (line.kind == ChildLine::Kind::End) {
                 run.end = line;
+            } else if (line.kind == ChildLine::Kind::Connect) {
+                run.connectMs = line.connectMs;
             } else if (line.kind == ChildLine::Kind::Progress) {
                 if (m_options.verbose) ReplyLines(run, line);
                 run.framesSent = line.framesSent;
@@ -408,6 +467,8 @@ private:
         attempt.state = attempt.ok ? kStateOk : kStateFailed;
         attempt.frames = run.end.frames;
         attempt.message = run.end.message;
+        if (m_options.check) return FinishCheck(run);
+        attempt.stage = m_rollout->TargetStage(run.index);
         m_report.Write(*status.target, attempt, m_image.Facts());
 
         status.message = attempt.message;
@@ -426,11 +487,29 @@ private:
             status.state = TargetState::Failed;
             m_view->Changed(status, "failed: " + attempt.message);
         }
+        if (status.state != TargetState::Waiting && m_rollout->Ended(run.index, attempt.ok, m_waiting.size()))
+            m_view->Stage(m_rollout->StageText());
     }
 
-    // A target that never got a process: the image failed, or a Break came
-    // first. A target that had attempts keeps its last one's end.
-    void EndWithoutRun(std::size_t index, const std::string& message) {
+    void FinishCheck(Running& run) {
+        TargetStatus& status = m_statuses[run.index];
+        Attempt& attempt = run.attempt;
+        attempt.stage = "check";
+        attempt.state = attempt.ok ? kStateReachable : kStateUnreachable;
+        attempt.connectMs = run.connectMs;
+        m_report.Write(*status.target, attempt, {});
+        status.message = attempt.message;
+        status.endText = run.connectMs ? CheckResultText(attempt.ok, attempt.message, *run.connectMs) : attempt.message;
+        status.state = attempt.ok ? TargetState::Ok : TargetState::Failed;
+        status.percent = attempt.ok ? 100 : 0;
+        m_view->Changed(status, attempt.ok ? status.endText : "unreachable: " + status.endText);
+    }
+
+    // A target that never got a process: the image failed, a Break came
+    // first, the rollout stopped, or it holds the image already (`loaded`).
+    // A target that had attempts keeps its last one's end.
+    void EndWithoutRun(std::size_t index, const std::string& message, const std::string& reason = {},
+                       bool loaded = false) {
         TargetStatus& status = m_statuses[index];
         if (status.attempts > 0) {
             status.state = TargetState::Failed;
@@ -441,9 +520,13 @@ private:
         attempt.number = 0;
         attempt.start = attempt.end = SystemClock::now();
         attempt.message = message;
-        attempt.state = kStateNotStarted;
+        attempt.ok = loaded;
+        attempt.state = loaded ? kStateAlreadyLoaded : kStateNotStarted;
+        // The stage it would have run in.
+        if (!loaded && m_rollout) attempt.stage = m_options.check ? "check" : m_rollout->TargetStage(index);
+        attempt.reason = reason;
         m_report.Write(*status.target, attempt, m_image.Facts());
-        status.state = TargetState::NotStarted;
+        status.state = loaded ? TargetState::AlreadyLoaded : TargetState::NotStarted;
         status.message = message;
         m_view->Changed(status, m_imageFailed ? "" : message);
     }
@@ -456,6 +539,7 @@ private:
     FleetReport m_report;
     FleetImage m_image;
     CopyFolder m_copies;
+    std::optional<Rollout> m_rollout;
     std::deque<std::size_t> m_waiting;
     std::vector<std::unique_ptr<Running>> m_running;
     std::size_t m_jobs = 1;

@@ -62,9 +62,12 @@ std::string StateText(const TargetStatus& s) {
         case TargetState::Waiting: return s.attempts > 0 ? "waiting to try again" : "waiting";
         case TargetState::Connecting: return "connecting";
         case TargetState::Sending: return "sending";
-        case TargetState::Ok: return "ok";
-        case TargetState::Failed: return s.message;
-        case TargetState::NotStarted: return s.message;
+        case TargetState::Ok:
+        case TargetState::AlreadyLoaded:
+            if (!s.endText.empty()) return s.endText;
+            return s.state == TargetState::Ok ? "ok" : "already loaded";
+        case TargetState::Failed:
+        case TargetState::NotStarted: return s.endText.empty() ? s.message : s.endText;
     }
     return {};
 }
@@ -98,6 +101,7 @@ class QuietView : public FleetView {
 public:
     void Changed(const TargetStatus&, const std::string&) override {}
     void Note(const std::string&) override {}
+    void Stage(const std::string&) override {}
     std::int64_t TickMs() const override { return -1; }
     void Tick() override {}
     void Close() override {}
@@ -109,6 +113,7 @@ public:
         if (!event.empty()) m_out.Put(TargetLabel(*status.target) + ": " + event + "\n");
     }
     void Note(const std::string& text) override { std::fprintf(stderr, "vornic-flash: %s\n", text.c_str()); }
+    void Stage(const std::string& stage) override { m_out.Put("== stage " + stage + " ==\n"); }
     std::int64_t TickMs() const override { return -1; }
     void Tick() override {}
     void Close() override {}
@@ -126,6 +131,10 @@ public:
         m_note = text;
         m_dirty = true;
     }
+    void Stage(const std::string& stage) override {
+        m_stage = stage;
+        m_dirty = true;
+    }
     std::int64_t TickMs() const override { return kRedrawMs; }
     void Tick() override {
         if (m_dirty) Draw();
@@ -134,8 +143,11 @@ public:
 
 private:
     void Draw() {
-        const std::vector<std::string> lines = LiveLines(m_statuses, m_note, platform::StandardOutputRows(),
-                                                         platform::StandardOutputColumns());
+        const int rows = platform::StandardOutputRows(), columns = platform::StandardOutputColumns();
+        std::vector<std::string> lines;
+        if (!m_stage.empty()) lines.push_back(Fitted(StageLine(m_statuses, m_stage), columns));
+        const auto targets = LiveLines(m_statuses, m_note, rows > 0 ? std::max(rows - 1, 3) : rows, columns);
+        lines.insert(lines.end(), targets.begin(), targets.end());
         // Back to the first line of the last drawing, and clear from there.
         std::string out;
         if (m_drawn > 0) out += "\x1b[" + std::to_string(m_drawn) + "A";
@@ -149,6 +161,7 @@ private:
     const std::vector<TargetStatus>& m_statuses;
     Output m_out;
     std::string m_note;
+    std::string m_stage;
     std::size_t m_drawn = 0;
     bool m_dirty = true;
 };
@@ -235,7 +248,7 @@ std::vector<std::string> LiveLines(const std::vector<TargetStatus>& statuses, co
                 (pick == 0 ? running : pick == 1 ? failed : waiting) += 1;
             }
         }
-        for (const auto& s : statuses) ok += s.state == TargetState::Ok;
+        for (const auto& s : statuses) ok += s.state == TargetState::Ok || s.state == TargetState::AlreadyLoaded;
         std::string more = "... and " + std::to_string(ok + failed + waiting + running) + " more: ";
         if (running > 0) more += std::to_string(running) + " running, ";
         more += std::to_string(ok) + " ok, " + std::to_string(failed) + " failed, " + std::to_string(waiting) + " waiting";
@@ -245,21 +258,53 @@ std::vector<std::string> LiveLines(const std::vector<TargetStatus>& statuses, co
     return lines;
 }
 
-std::string SummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount) {
-    const auto count = [&](TargetState state) {
-        return std::count_if(statuses.begin(), statuses.end(), [&](const TargetStatus& s) { return s.state == state; });
-    };
-    const auto ok = count(TargetState::Ok), notStarted = count(TargetState::NotStarted);
-    const auto failed = static_cast<long>(statuses.size()) - ok - notStarted;
+namespace {
+
+struct Counts {
+    long ok = 0, failed = 0, notStarted = 0, loaded = 0, running = 0, waiting = 0;
+};
+
+Counts CountStates(const std::vector<TargetStatus>& statuses) {
+    Counts c;
+    for (const auto& s : statuses) {
+        switch (s.state) {
+            case TargetState::Waiting: ++c.waiting; break;
+            case TargetState::Connecting:
+            case TargetState::Sending: ++c.running; break;
+            case TargetState::Ok: ++c.ok; break;
+            case TargetState::Failed: ++c.failed; break;
+            case TargetState::NotStarted: ++c.notStarted; break;
+            case TargetState::AlreadyLoaded: ++c.loaded; break;
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+std::string SummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount, const std::string& stage) {
+    const Counts c = CountStates(statuses);
     std::string text = std::to_string(statuses.size()) + " target" + (statuses.size() == 1 ? "" : "s") + ": " +
-                       std::to_string(ok) + " ok, " + std::to_string(failed) + " failed" +
-                       (notStarted > 0 ? ", " + std::to_string(notStarted) + " not started" : "") + "\n";
+                       std::to_string(c.ok) + " ok, " + std::to_string(c.failed) + " failed";
+    if (c.notStarted > 0) text += ", " + std::to_string(c.notStarted) + " not started";
+    if (c.loaded > 0) text += ", " + std::to_string(c.loaded) + " already loaded";
+    if (!stage.empty()) text += "; stage " + stage;
+    text += "\n";
     if (onlyCount) return text;
     for (const auto& s : statuses) {
-        if (s.state == TargetState::Ok) continue;
+        if (s.state == TargetState::Ok || s.state == TargetState::AlreadyLoaded) continue;
         const FlashTarget& t = *s.target;
         text += "  " + t.text + (t.name.empty() ? "" : " (" + t.name + ")") + ": " + s.message + "\n";
     }
+    return text;
+}
+
+std::string StageLine(const std::vector<TargetStatus>& statuses, const std::string& stage) {
+    const Counts c = CountStates(statuses);
+    std::string text = "stage " + stage + ": " + std::to_string(c.running) + " running, " + std::to_string(c.ok) +
+                       " ok, " + std::to_string(c.failed) + " failed, " + std::to_string(c.waiting) + " waiting";
+    if (c.notStarted > 0) text += ", " + std::to_string(c.notStarted) + " not started";
+    if (c.loaded > 0) text += ", " + std::to_string(c.loaded) + " already loaded";
     return text;
 }
 

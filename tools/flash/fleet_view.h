@@ -13,13 +13,14 @@
 
 namespace flash {
 
-enum class TargetState { Waiting, Connecting, Sending, Ok, Failed, NotStarted };
+enum class TargetState { Waiting, Connecting, Sending, Ok, Failed, NotStarted, AlreadyLoaded };
 
 struct TargetStatus {
     const FlashTarget* target = nullptr;
     TargetState state = TargetState::Waiting;
     int percent = 0;
     std::string message;  // the last attempt's, once it has ended
+    std::string endText;  // shown once it has ended instead of "ok" or the message
     int attempts = 0;
 };
 
@@ -44,10 +45,16 @@ std::string LiveLine(const TargetStatus& status, std::size_t labelWidth, int col
 std::vector<std::string> LiveLines(const std::vector<TargetStatus>& statuses, const std::string& note, int rows,
                                    int columns);
 
-// "32 targets: 31 ok, 1 failed" (and ", N not started" when some were not),
-// then, unless `onlyCount`, one line for each target that did not succeed,
-// with its target and message.
-std::string SummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount = false);
+// "32 targets: 31 ok, 1 failed" (and ", N not started", ", N already
+// loaded" when there are any; a staged run ends it with its stage), then,
+// unless `onlyCount`, one line for each target that did not succeed, with
+// its target and message.
+std::string SummaryText(const std::vector<TargetStatus>& statuses, bool onlyCount = false,
+                        const std::string& stage = {});
+
+// "stage canary: 1 running, 0 ok, 0 failed, 31 waiting": the live view's
+// first line in a staged run.
+std::string StageLine(const std::vector<TargetStatus>& statuses, const std::string& stage);
 
 class FleetView {
 public:
@@ -56,6 +63,8 @@ public:
     virtual void Changed(const TargetStatus& status, const std::string& event) = 0;
     // A word about the whole run (a Break under way).
     virtual void Note(const std::string& text) = 0;
+    // The stage of a staged run, as it begins.
+    virtual void Stage(const std::string& stage) = 0;
     // How often Tick wants to run; -1 for never.
     virtual std::int64_t TickMs() const = 0;
     virtual void Tick() = 0;

@@ -12,6 +12,7 @@
 #include "settings/comm_settings.h"
 #include "tools/command_line.h"
 #include "tools/flash/flash_options.h"
+#include "tools/flash/fleet_check.h"
 #include "tools/flash/fleet_child.h"
 #include "tools/flash/fleet_run.h"
 #include "tools/flash/port_table.h"
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
         std::perror("vornic-flash: signalfd");
         return tools::kExitFailure;
     }
-    if (options.parentId != 0) return flash::RunFleetChild(options, signals);
+    if (options.parentId != 0)
+        return options.check ? flash::RunCheckChild(options) : flash::RunFleetChild(options, signals);
     if (options.fleet) return flash::RunFleet(options, signals);
 
     return flash::RunSingle(options, signals);
