@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/module_path.h"
+#include "platform/text_file.h"
 #include "platform/user_folders.h"
 #include "settings/comm_settings.h"
 #include "settings_test_support.h"
