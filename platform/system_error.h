@@ -17,6 +17,9 @@ void SetLastError(int code);
 // on Windows); empty for code 0.
 std::string SystemErrorText(int code);
 
+// The same message on one line: without its line end, empty for code 0.
+std::string SystemErrorLine(int code);
+
 // A failed OS call as the programs report it, "step: reason": the system's
 // text for `code` on the same line, or "error <code>" when it has none.
 std::string StepErrorText(std::string_view step, int code);

@@ -10,14 +10,6 @@
 
 namespace platform {
 
-namespace {
-std::string ReasonOf(int error) {
-    std::string text = SystemErrorText(error);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
-}  // namespace
-
 OutputFile::~OutputFile() {
     std::string ignored;
     Close(&ignored);
@@ -36,7 +28,7 @@ bool OutputFile::Open(const std::string& path, bool append, std::string* error) 
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (append ? O_APPEND : 0),
                           0666);
     if (fd < 0) {
-        *error = errno == ENXIO ? kNotRegularFile : ReasonOf(errno);
+        *error = errno == ENXIO ? kNotRegularFile : SystemErrorLine(errno);
         return false;
     }
     m_handle = fd;
@@ -46,7 +38,7 @@ bool OutputFile::Open(const std::string& path, bool append, std::string* error) 
         return false;
     }
     if (!append && ::ftruncate(fd, 0) != 0) {
-        *error = ReasonOf(errno);
+        *error = SystemErrorLine(errno);
         Close(&ignored);
         return false;
     }
@@ -60,7 +52,7 @@ bool OutputFile::Write(std::string_view bytes, std::string* error) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            *error = ReasonOf(n < 0 ? errno : EIO);
+            *error = SystemErrorLine(n < 0 ? errno : EIO);
             return false;
         }
         bytes.remove_prefix(static_cast<std::size_t>(n));
@@ -74,7 +66,7 @@ bool OutputFile::Close(std::string* error) {
     m_handle = kNoHandle;
     // Linux closes the descriptor even when close fails, EINTR included.
     if (::close(fd) != 0) {
-        *error = ReasonOf(errno);
+        *error = SystemErrorLine(errno);
         return false;
     }
     return true;

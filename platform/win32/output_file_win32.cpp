@@ -11,12 +11,6 @@ namespace platform {
 
 namespace {
 HANDLE Handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-std::string ReasonOf(int error) {
-    std::string text = SystemErrorText(error);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return text;
-}
 }  // namespace
 
 OutputFile::~OutputFile() {
@@ -40,7 +34,7 @@ bool OutputFile::Open(const std::string& path, bool append, std::string* error) 
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const int code = LastError();
-        *error = code == ERROR_PIPE_BUSY ? kNotRegularFile : ReasonOf(code);
+        *error = code == ERROR_PIPE_BUSY ? kNotRegularFile : SystemErrorLine(code);
         return false;
     }
     m_handle = reinterpret_cast<std::intptr_t>(file);
@@ -51,7 +45,7 @@ bool OutputFile::Open(const std::string& path, bool append, std::string* error) 
     }
     // OPEN_ALWAYS keeps what an existing file holds; the report starts empty.
     if (!append && !::SetEndOfFile(file)) {
-        *error = ReasonOf(LastError());
+        *error = SystemErrorLine(LastError());
         Close(&ignored);
         return false;
     }
@@ -63,7 +57,7 @@ bool OutputFile::Write(std::string_view bytes, std::string* error) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
         DWORD written = 0;
         if (!::WriteFile(Handle(m_handle), bytes.data(), chunk, &written, nullptr) || written == 0) {
-            *error = ReasonOf(LastError());
+            *error = SystemErrorLine(LastError());
             return false;
         }
         bytes.remove_prefix(written);
@@ -76,7 +70,7 @@ bool OutputFile::Close(std::string* error) {
     const HANDLE file = Handle(m_handle);
     m_handle = kNoHandle;
     if (!::CloseHandle(file)) {
-        *error = ReasonOf(LastError());
+        *error = SystemErrorLine(LastError());
         return false;
     }
     return true;
